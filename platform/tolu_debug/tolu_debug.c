@@ -1,0 +1,45 @@
+/*
+ * Stand-in for the device debug library.
+ *
+ * Both kinds of record go to syslog: a system-log record with the priority
+ * its caller gives, a module-log record at debug priority of the local1
+ * facility, prefixed with the module's name and level so that the device's
+ * log filter can route it.  Nothing is ever written to standard output or
+ * standard error, so the tool's console stays as its callers expect.
+ */
+#include "tolu_debug.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <syslog.h>
+
+static const char *const level_names[] = {
+    "EMERG", "ALERT", "CRIT", "ERR", "WARNING", "NOTICE", "INFO", "DEBUG",
+};
+
+const char *tolu_dbg_get_level_name(int level)
+{
+    if (level < 0 || level >= (int)(sizeof(level_names) / sizeof(level_names[0])))
+        return "UNKNOWN";
+    return level_names[level];
+}
+
+void tolu_dbg_syslog(int priority, const char *format, ...)
+{
+    va_list ap;
+
+    va_start(ap, format);
+    vsyslog(priority, format, ap);
+    va_end(ap);
+}
+
+void tolu_dbg_log(const char *module, int level, const char *format, ...)
+{
+    char line[1024];
+    va_list ap;
+
+    va_start(ap, format);
+    vsnprintf(line, sizeof(line), format, ap);
+    va_end(ap);
+    syslog(LOG_LOCAL1 | LOG_DEBUG, "%s[%d]: %s", module ? module : "-", level, line);
+}

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Runs one command-line case: run_case.sh XMLCFG CASE_DIR
+#
+# A case is a folder:
+#   args      the arguments, one per line (may be empty)
+#   status    the expected exit status
+#   stderr    the expected standard error, byte for byte
+#   expected/ files that must exist after the run, byte for byte
+#   absent    names of files that must not exist after the run, one a line
+#   setup     optional shell script, run in the work folder before the tool
+#   README    what the case is about (not used)
+# Every other file is an input, copied into a fresh work folder where the
+# tool runs.  Inputs not listed in expected/ must be unchanged afterwards,
+# no other file may appear, and standard output must stay empty.
+set -u
+bin=$1
+case_dir=$2
+name=$(basename "$case_dir")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail=0
+
+say() { printf '%s: %s\n' "$name" "$*" >&2; fail=1; }
+
+is_control() {
+    case "$1" in args|status|stderr|expected|absent|setup|README) return 0 ;; esac
+    return 1
+}
+
+mkdir "$work/run" "$work/orig"
+for f in "$case_dir"/* "$case_dir"/.[!.]*; do
+    [ -e "$f" ] || continue
+    b=$(basename "$f")
+    is_control "$b" && continue
+    cp -a "$f" "$work/run/" && cp -a "$f" "$work/orig/"
+done
+
+args=()
+if [ -f "$case_dir/args" ]; then
+    while IFS= read -r line || [ -n "$line" ]; do args+=("$line"); done < "$case_dir/args"
+fi
+
+if [ -f "$case_dir/setup" ]; then
+    (cd "$work/run" && bash "$case_dir/setup") || say "setup failed"
+    # What the setup made is input too.
+    rm -rf "$work/orig" && cp -a "$work/run" "$work/orig"
+fi
+
+(
+    cd "$work/run" || exit 99
+    if [ -n "${XMLCFG_EMULATOR:-}" ]; then
+        exec $XMLCFG_EMULATOR -0 xmlcfg "$bin" "${args[@]}"
+    else
+        exec -a xmlcfg "$bin" "${args[@]}"
+    fi
+) > "$work/stdout" 2> "$work/stderr" < /dev/null
+status=$?
+
+want_status=$(cat "$case_dir/status" 2>/dev/null || echo 0)
+[ "$status" = "$want_status" ] || say "exit status $status, expected $want_status"
+[ -s "$work/stdout" ] && say "standard output is not empty: $(head -c 200 "$work/stdout")"
+if [ -f "$case_dir/stderr" ]; then
+    if ! cmp -s "$case_dir/stderr" "$work/stderr"; then
+        say "standard error differs (expected, then got):"
+        diff "$case_dir/stderr" "$work/stderr" >&2
+    fi
+fi
+
+# Outputs.
+if [ -d "$case_dir/expected" ]; then
+    for f in "$case_dir/expected"/*; do
+        [ -e "$f" ] || continue
+        b=$(basename "$f")
+        if [ ! -e "$work/run/$b" ]; then
+            say "output $b was not written"
+        elif ! cmp -s "$f" "$work/run/$b"; then
+            say "output $b differs (expected, then got):"
+            diff "$f" "$work/run/$b" >&2
+        fi
+    done
+fi
+if [ -f "$case_dir/absent" ]; then
+    while IFS= read -r b || [ -n "$b" ]; do
+        [ -n "$b" ] && [ -e "$work/run/$b" ] && say "$b exists but should not"
+    done < "$case_dir/absent"
+fi
+
+# Inputs unchanged, nothing else left behind.
+for f in "$work/orig"/* "$work/orig"/.[!.]*; do
+    [ -e "$f" ] || continue
+    b=$(basename "$f")
+    [ -e "$case_dir/expected/$b" ] && continue
+    if [ ! -e "$work/run/$b" ]; then
+        say "input $b was removed"
+    elif ! cmp -s "$f" "$work/run/$b"; then
+        say "input $b was changed"
+    fi
+done
+for f in "$work/run"/* "$work/run"/.[!.]*; do
+    [ -e "$f" ] || continue
+    b=$(basename "$f")
+    [ -e "$work/orig/$b" ] || [ -e "$case_dir/expected/$b" ] || say "unexpected file left behind: $b"
+done
+
+exit $fail

@@ -1,0 +1,53 @@
+/*
+ * The element walk: turns the reader's node stream into exact XPaths and
+ * hands every leaf to the running mode.
+ *
+ * Every element of the walked file gets a step "name[@a='x' and @b='y']"
+ * (PRI left out) with a positional index counted per parent instance in
+ * mapXpath, for example /config[1]/apn[@id='2'][1].  nXpath follows the
+ * same element in the compared document and is only logged.
+ */
+#ifndef XMLCFG_WALK_H
+#define XMLCFG_WALK_H
+
+#include <map>
+#include <string>
+
+#include <libxml/xmlreader.h>
+
+#include "../xmldata/xmldata.h"
+
+/* Size of the walk paths and of an element step, terminator included. */
+#define XPATH_BUF_SIZE 1024
+
+/* The most recently started element's name, as the reader gave it. */
+extern xmlChar *current_tag;
+
+/* Occurrence counts keyed by a path whose last step has no index yet. */
+extern std::map<std::string, int> mapXpath;
+extern std::map<std::string, int> mapNXpath;
+/* Attributes (except PRI) of the most recently started element. */
+extern std::map<std::string, std::string> mapAttr;
+
+/* Reader-node handler: 0 to go on, non-zero stops the walk. */
+int processNode(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc);
+/* Leaf callback for an empty or self-closing element: 0, or 1 on failure. */
+int process_tag_early(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc);
+/* Cuts the last step (with its predicates) off path, in place. */
+void remove_last_step(char *path);
+void add_attr_to_map(const char *name, const char *value);
+
+/* Extends Xpath and nXpath by one indexed step; step is used as scratch. */
+void find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *nDoc, const xmlChar *tag);
+/* Appends "/step" to path, bounded by XPATH_BUF_SIZE. */
+void append_xpath_step(const char *step, char *path);
+/* Adds one occurrence of path in mapXpath. */
+void add_to_map(const char *path);
+/* Raises the trailing [k] of path to [k+1]: 0, or -1 when there is none. */
+int increment_xpath_index(char *path, int record);
+/* 0 when a node of xpath at or after position start matches mapAttr. */
+int xpath_compare_attr(XmlState *state, const char *xpath, int start);
+/* 0 when the node's attribute names (PRI aside) are all keys of mapAttr. */
+int match_node_attributes(xmlAttrPtr pAttr);
+
+#endif

@@ -1,0 +1,299 @@
+/*
+ * Document store: handle lifecycle and XPath queries.
+ */
+#include "xmldata.h"
+#include "xmldata_log.h"
+#include "xmldata_select.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <libxml/parser.h>
+#include <libxml/xpathInternals.h>
+
+#include "../common/banned.h"
+
+extern "C" XmlState *xml_init(void)
+{
+    return static_cast<XmlState *>(calloc(1, sizeof(XmlState)));
+}
+
+extern "C" int xml_is_loaded(XmlState *state)
+{
+    return (state && state->pDoc) ? 1 : 0;
+}
+
+/* Binds a fresh XPath context to the just-parsed document. */
+static int bind_context(XmlState *state, const char *what)
+{
+    state->pCtxt = xmlXPathNewContext(state->pDoc);
+    if (!state->pCtxt) {
+        XMLDATA_RECORD("[%s]:[%s] - Unable to create new XPath context for %s", xmldata_str(what));
+        xmlFreeDoc(state->pDoc);
+        state->pDoc = NULL;
+        return -1;
+    }
+    return 0;
+}
+
+extern "C" int xml_load_document(XmlState *state, const char *filename)
+{
+    /* No parser options: whitespace text nodes are kept, so a document
+     * saved later keeps the layout it was read with. */
+    state->pDoc = filename ? xmlReadFile(filename, NULL, 0) : NULL;
+    if (!state->pDoc) {
+        XMLDATA_RECORD("[%s]:[%s] - Unable to parse file %s", xmldata_str(filename));
+        return -1;
+    }
+    return bind_context(state, filename);
+}
+
+extern "C" int xml_read_memory(XmlState *state, const char *text)
+{
+    state->pDoc = xmlReadMemory(text, (int)strlen(text), NULL, NULL, 0);
+    if (!state->pDoc) {
+        /* Only an errno left by the parse says more than the library
+         * already reported through its error handler. */
+        if (errno != 0)
+            XMLDATA_RECORD("[%s]:[%s] - xml_read_memory: %s", strerror(errno));
+        return -1;
+    }
+    return bind_context(state, text);
+}
+
+/*
+ * Writes the document to a new file beside the target and renames it over
+ * the target, so that the target holds either its old content or the whole
+ * new document, never a part of it, even if the device loses power.  The
+ * new file takes the old one's mode and owner.  Targets that are not plain
+ * files (links, devices) and targets whose directory does not allow the
+ * temporary file are written in place.
+ */
+static int save_replacing(xmlDocPtr doc, const char *filename)
+{
+    char tmp[4096];
+    struct stat old;
+    int have_old;
+    int fd;
+    int rc = -1;
+
+    have_old = (lstat(filename, &old) == 0);
+    if (have_old && !S_ISREG(old.st_mode))
+        return xmlSaveFile(filename, doc) == -1 ? -1 : 0;
+
+    int n = snprintf(tmp, sizeof(tmp), "%s.XXXXXX", filename);
+    if (n < 0 || (size_t)n >= sizeof(tmp))
+        return xmlSaveFile(filename, doc) == -1 ? -1 : 0;
+    fd = mkstemp(tmp);
+    if (fd < 0)
+        return xmlSaveFile(filename, doc) == -1 ? -1 : 0;
+    close(fd);
+
+    if (xmlSaveFile(tmp, doc) == -1)
+        goto out;
+
+    fd = open(tmp, O_RDONLY);
+    if (fd < 0)
+        goto out;
+    if (have_old) {
+        if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+            /* Keeping the owner is best effort: only root may give a file away. */
+        }
+        fchmod(fd, old.st_mode & 07777);
+    } else {
+        mode_t mask = umask(0);
+
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+    }
+    if (fsync(fd) != 0) {
+        close(fd);
+        goto out;
+    }
+    close(fd);
+    if (rename(tmp, filename) != 0)
+        goto out;
+    rc = 0;
+out:
+    if (rc != 0)
+        unlink(tmp);
+    return rc;
+}
+
+extern "C" int xml_save_document(XmlState *state, const char *filename)
+{
+    if (!filename || !state || !state->pDoc || save_replacing(state->pDoc, filename) != 0) {
+        XMLDATA_RECORD("[%s]:[%s] - Unable to save to %s", xmldata_str(filename));
+        return -1;
+    }
+    return 0;
+}
+
+extern "C" int xml_fini(XmlState *state)
+{
+    if (state) {
+        if (state->pCtxt) {
+            xmlXPathFreeContext(state->pCtxt);
+            state->pCtxt = NULL;
+        }
+        if (state->pDoc) {
+            xmlFreeDoc(state->pDoc);
+            state->pDoc = NULL;
+        }
+        free(state);
+    }
+    xmlCleanupParser();
+    return 0;
+}
+
+extern "C" xmlDocPtr get_pDoc(XmlState *state)
+{
+    return state->pDoc;
+}
+
+extern "C" xmlXPathContextPtr get_pCtxt(XmlState *state)
+{
+    return state->pCtxt;
+}
+
+xmlXPathObjectPtr xmldata_select(XmlState *state, const char *xpath, int eval_record_nl, xmlNodePtr *first)
+{
+    xmlXPathObjectPtr res = NULL;
+
+    *first = NULL;
+    if (xpath)
+        res = xmlXPathEvalExpression(BAD_CAST xpath, state->pCtxt);
+    if (!res) {
+        if (eval_record_nl)
+            XMLDATA_RECORD("[%s]:[%s] - Error: unable to evaluate xpath expression \"%s\"\n", xmldata_str(xpath));
+        else
+            XMLDATA_RECORD("[%s]:[%s] - Error: unable to evaluate xpath expression \"%s\"", xmldata_str(xpath));
+        return NULL;
+    }
+    if (res->type == XPATH_NODESET && !xmlXPathNodeSetIsEmpty(res->nodesetval))
+        *first = xmlXPathNodeSetItem(res->nodesetval, 0);
+    return res;
+}
+
+/* Copies text into buf as strncpy does and always terminates it. */
+static void copy_bounded(char *buf, size_t buf_size, const xmlChar *text)
+{
+    strncpy(buf, reinterpret_cast<const char *>(text), buf_size);
+    buf[buf_size - 1] = '\0';
+}
+
+extern "C" int xml_is_nodeset_exists(XmlState *state, const char *xpath)
+{
+    xmlNodePtr node;
+    xmlXPathObjectPtr res = xmldata_select(state, xpath, 0, &node);
+
+    xmlXPathFreeObject(res);
+    if (!node) {
+        XMLDATA_RECORD("[%s]:[%s] - Unable to check if node exists:%s", xmldata_str(xpath));
+        return -1;
+    }
+    return 0;
+}
+
+extern "C" int xml_get_prop(XmlState *state, const char *xpath, const char *attr_name, char *buf, size_t buf_size)
+{
+    xmlNodePtr node;
+    xmlXPathObjectPtr res = xmldata_select(state, xpath, 1, &node);
+    xmlChar *prop = NULL;
+    int rc = -1;
+
+    if (node && attr_name && buf && buf_size > 0)
+        prop = xmlGetProp(node, BAD_CAST attr_name);
+    if (prop) {
+        copy_bounded(buf, buf_size, prop);
+        rc = 0;
+    }
+    xmlFree(prop);
+    xmlXPathFreeObject(res);
+    if (rc != 0)
+        XMLDATA_RECORD("[%s]:[%s] - Unable to get property %s for node:%s\n", xmldata_str(attr_name), xmldata_str(xpath));
+    return rc;
+}
+
+extern "C" int xml_get_node_name(XmlState *state, const char *xpath, char *buf, size_t buf_size)
+{
+    xmlNodePtr node;
+    xmlXPathObjectPtr res = xmldata_select(state, xpath, 0, &node);
+    int rc = -1;
+
+    if (node && node->type == XML_ELEMENT_NODE && node->name && buf && buf_size > 0) {
+        copy_bounded(buf, buf_size, node->name);
+        rc = 0;
+    }
+    xmlXPathFreeObject(res);
+    if (rc != 0)
+        XMLDATA_MODLOG("[%s]:[%s] - Unable to get node name for %s", xmldata_str(xpath));
+    return rc;
+}
+
+extern "C" int xml_get_node_value(XmlState *state, const char *xpath, char *buf, size_t buf_size)
+{
+    xmlNodePtr node;
+    xmlXPathObjectPtr res = xmldata_select(state, xpath, 0, &node);
+    xmlChar *content = NULL;
+    int rc = -1;
+
+    if (node && buf && buf_size > 0)
+        content = xmlNodeGetContent(node);
+    if (content) {
+        copy_bounded(buf, buf_size, content);
+        rc = 0;
+    }
+    xmlFree(content);
+    xmlXPathFreeObject(res);
+    if (rc != 0)
+        XMLDATA_RECORD("[%s]:[%s] - Unable to get node value for %s", xmldata_str(xpath));
+    return rc;
+}
+
+extern "C" int xml_copy_node_value(XmlState *state, const char *xpath, char **out)
+{
+    xmlNodePtr node;
+    xmlXPathObjectPtr res = xmldata_select(state, xpath, 0, &node);
+    xmlChar *content = NULL;
+    int rc = -1;
+
+    if (node && out)
+        content = xmlNodeGetContent(node);
+    if (content) {
+        size_t len = strlen(reinterpret_cast<const char *>(content));
+        char *copy = static_cast<char *>(calloc(1, len + 1));
+
+        if (copy) {
+            memcpy(copy, content, len);
+            *out = copy;
+            rc = 0;
+        }
+    }
+    xmlFree(content);
+    xmlXPathFreeObject(res);
+    if (rc != 0)
+        XMLDATA_RECORD("[%s]:[%s] - Unable to copy node value for %s", xmldata_str(xpath));
+    return rc;
+}
+
+extern "C" int xml_copy_node_count(XmlState *state, const char *xpath, int *out_count)
+{
+    xmlNodePtr node;
+    xmlXPathObjectPtr res = xmldata_select(state, xpath, 0, &node);
+    int rc = -1;
+
+    if (res && res->type == XPATH_NODESET && out_count) {
+        *out_count = xmlXPathNodeSetGetLength(res->nodesetval);
+        rc = 0;
+    }
+    xmlXPathFreeObject(res);
+    if (rc != 0)
+        XMLDATA_RECORD("[%s]:[%s] - Unable to get node count for %s", xmldata_str(xpath));
+    return rc;
+}

@@ -1,0 +1,75 @@
+/*
+ * xmldata: a handle-based store over one parsed XML document and its XPath
+ * context.  Load a file or a string, query and edit it by XPath, save it.
+ *
+ * Results are 0 for success and -1 for failure unless stated otherwise.
+ * Failures are reported as diagnostic records through the device debug
+ * library (tolu_dbg_syslog / tolu_dbg_log) under the module tag "XMLDATA";
+ * the store never writes to standard output or standard error.
+ *
+ * The store installs no libxml2 error handler of its own: a program that
+ * wants the library's messages installs one before it creates a handle.
+ * xml_fini() also cleans up libxml2's global state, so release handles only
+ * when all work on all documents is done.
+ */
+#ifndef XMLDATA_H
+#define XMLDATA_H
+
+#include <stddef.h>
+
+#include <libxml/tree.h>
+#include <libxml/xpath.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct XmlState {
+    xmlDocPtr pDoc;             /* the parsed document, or NULL */
+    xmlXPathContextPtr pCtxt;   /* XPath context bound to pDoc, or NULL */
+} XmlState;
+
+/* Handle and lifecycle */
+XmlState *xml_init(void);
+int xml_is_loaded(XmlState *state);
+int xml_load_document(XmlState *state, const char *filename);
+int xml_read_memory(XmlState *state, const char *text);
+int xml_save_document(XmlState *state, const char *filename);
+int xml_fini(XmlState *state);
+xmlDocPtr get_pDoc(XmlState *state);
+xmlXPathContextPtr get_pCtxt(XmlState *state);
+
+/*
+ * Queries.  Only the first node that the expression selects is used.
+ * Buffers receive at most buf_size - 1 bytes and are always terminated;
+ * a longer text is cut and the query still succeeds.  Outputs are written
+ * only on success.  xml_copy_node_value hands out a block to free().
+ */
+int xml_is_nodeset_exists(XmlState *state, const char *xpath);
+int xml_get_prop(XmlState *state, const char *xpath, const char *attr_name, char *buf, size_t buf_size);
+int xml_get_node_name(XmlState *state, const char *xpath, char *buf, size_t buf_size);
+int xml_get_node_value(XmlState *state, const char *xpath, char *buf, size_t buf_size);
+int xml_copy_node_value(XmlState *state, const char *xpath, char **out);
+int xml_copy_node_count(XmlState *state, const char *xpath, int *out_count);
+
+/* Editing */
+int xml_set_node_value(XmlState *state, const char *xpath, const char *value, int value_len);
+int xml_delete_node(XmlState *state, const char *xpath);
+int xml_insert_node(XmlState *state, const char *xparent, const char *name);
+int xml_insert_node_with_attr(XmlState *state, const char *xparent, const char *nodename);
+int xml_create_node_path_if_possible(XmlState *state, const char *xpath);
+int xml_create_node_path_if_possible_with_attr(XmlState *state, const char *xpath);
+
+/*
+ * File maintenance through the device's XML maintenance script.
+ * Result: -1 when an argument is NULL, otherwise what system() returned.
+ */
+int xml_validate_file(const char *arg1, const char *arg2);
+int xml_backup_file(const char *arg1, const char *arg2);
+int xml_calculate_checksum_file(const char *arg1, const char *arg2);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
