@@ -92,6 +92,8 @@ for f in "$work/orig"/* "$work/orig"/.[!.]*; do
     [ -e "$case_dir/expected/$b" ] && continue
     if [ ! -e "$work/run/$b" ]; then
         say "input $b was removed"
+    elif [ -d "$f" ]; then
+        diff -r "$f" "$work/run/$b" >/dev/null || say "input folder $b was changed"
     elif ! cmp -s "$f" "$work/run/$b"; then
         say "input $b was changed"
     fi
