@@ -72,7 +72,8 @@ int increment_xpath_index(char *path, int record)
     copy[i] = '\0';
     /* A path of 1023 characters loses the end of its new index. */
     written = snprintf(path, XPATH_BUF_SIZE, "%s[%llu]", copy, k + 1);
-    (void)written;
+    if (written < 0)
+        return -1;
     if (record)
         add_to_map(copy);
     return 0;
