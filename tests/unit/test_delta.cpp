@@ -1,4 +1,4 @@
-// The delta's record table and its comparison of one leaf.
+// The delta's comparison of one leaf, and records that cannot be made.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -62,29 +62,6 @@ protected:
     }
     XmlState *doc = nullptr;
 };
-
-TEST_F(Delta, RecordTableByPassAndKind)
-{
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(save_xpath_to_file("/c[1]/a[1]", DELTA_KIND_CHANGED), 0);
-    EXPECT_EQ(save_xpath_to_file("/c[1]/b[1]", DELTA_KIND_MISSING), 0);
-    delta_add_pass = 1;
-    EXPECT_EQ(save_xpath_to_file("/c[1]/d[1]", DELTA_KIND_CHANGED), 0);
-    EXPECT_EQ(save_xpath_to_file("/c[1]/e[1]", DELTA_KIND_MISSING), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "save_xpath_to_file: MOD=/c[1]/a[1]\n"
-              "save_xpath_to_file: DEL=/c[1]/b[1]\n"
-              "save_xpath_to_file: ADD=/c[1]/e[1]\n");
-    EXPECT_EQ(written(), "MOD=/c[1]/a[1]\nDEL=/c[1]/b[1]\nADD=/c[1]/e[1]\n");
-}
-
-TEST_F(Delta, ARecordWithoutALineStillCounts)
-{
-    delta_add_pass = 1;
-    EXPECT_EQ(save_xpath_to_file("/c[1]/a[1]", DELTA_KIND_CHANGED), 0);
-    EXPECT_EQ(delta_found, 1);
-    EXPECT_EQ(written(), "");
-}
 
 TEST_F(Delta, NoPathOrNoFile)
 {
