@@ -5,6 +5,7 @@
 
 #include "../../platform/tolu_debug/tolu_debug.h"
 
+__attribute__((format(printf, 1, 0)))
 static std::string expand(const char *format, va_list ap)
 {
     char buf[8192];
