@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include <libxml/entities.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
 
@@ -23,6 +24,20 @@ static xmlXPathObjectPtr evaluate(XmlState *state, const char *xpath)
     if (!xpath)
         return NULL;
     return xmlXPathEvalExpression(BAD_CAST xpath, get_pCtxt(state));
+}
+
+/*
+ * Whether an element called name can be saved and read back.  Blanks after
+ * the name are tolerated: the serialiser writes them inside the tag, where
+ * they are allowed.  Anything else that is not an XML name (an empty name
+ * from a path ending in "/", blanks inside or in front, a leading digit)
+ * would make the saved document unreadable.
+ */
+static int is_savable_name(const char *name)
+{
+    if (!name || name[0] == '\0' || IS_BLANK_CH(name[0]))
+        return 0;
+    return xmlValidateName(BAD_CAST name, 1) == 0;
 }
 
 /* The first node of an evaluation result, or NULL when it selects none. */
@@ -174,9 +189,10 @@ int xpath_insert_node(XmlState *state, const char *xparent, const char *name)
         return -1;
     }
     parent = first_node(res);
-    /* Only an element takes child elements; hanging one below a text or
-     * attribute node would corrupt the tree. */
-    if (parent && parent->type == XML_ELEMENT_NODE && name) {
+    /* Only an element takes child elements (hanging one below a text or
+     * attribute node would corrupt the tree), and only a name that can be
+     * saved is used. */
+    if (parent && parent->type == XML_ELEMENT_NODE && is_savable_name(name)) {
         fresh = xmlNewNode(NULL, BAD_CAST name);
         if (fresh)
             copy = xmlDocCopyNode(fresh, get_pDoc(state), 1);

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include <libxml/parser.h>
 #include <libxml/tree.h>
 
 #include "../../cli/console.h"
@@ -220,6 +221,29 @@ TEST_F(XpathOps, InsertNodeOnlyBelowAnElement)
               "xpath_insert_node: ###Error Unable to insert node=[x] at [/config/none]\n"
               "xpath_insert_node: ###Error Unable to insert node=[x] at [/config/name/text()]\n");
     EXPECT_NE(dump().find("<empty><x/></empty>"), std::string::npos);
+}
+
+// Names that would make the saved document unreadable are refused; blanks
+// after a name end up inside the tag, where they are allowed.
+TEST_F(XpathOps, InsertNodeRefusesUnsavableNames)
+{
+    testing::internal::CaptureStderr();
+    for (const char *name : {"", "a b", "1x", " x", "a<b"})
+        EXPECT_EQ(xpath_insert_node(state, "/config/empty", name), -1) << name;
+    EXPECT_EQ(xpath_insert_node(state, "/config/empty", "x\n  "), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("xpath_insert_node: ###Error Unable to insert node=[] at [/config/empty]\n"), std::string::npos);
+    EXPECT_NE(err.find("xpath_insert_node: ###Error Unable to insert node=[a b] at [/config/empty]\n"),
+              std::string::npos);
+
+    xmlChar *mem = nullptr;
+    int size = 0;
+    xmlDocDumpMemory(get_pDoc(state), &mem, &size);
+    xmlDocPtr again = xmlReadMemory(reinterpret_cast<const char *>(mem), size, nullptr, nullptr, 0);
+    xmlFree(mem);
+    ASSERT_NE(again, nullptr);
+    xmlFreeDoc(again);
+    EXPECT_EQ(xml_lib_error, 0);
 }
 
 TEST_F(XpathOps, NodeCount)
