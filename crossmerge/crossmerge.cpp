@@ -70,7 +70,7 @@ int xml_cross_merge(const char *src_file, const char *new_file, const char *cros
     char new_xpath[CROSS_BUF_SIZE];
     char value[CROSS_BUF_SIZE];
     int count = 0;
-    int result = 0;
+    int result = 1;   /* until the entries can be read */
     int merged = 0;
     int i;
 
@@ -78,30 +78,36 @@ int xml_cross_merge(const char *src_file, const char *new_file, const char *cros
     xml_lib_setup();
 
     new_doc = xml_init();
-    if (!new_doc)
-        goto no_state;
+    if (!new_doc) {
+        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
+        goto out;
+    }
     if (xml_load_document(new_doc, new_file) < 0) {
         console_log(0, "%s: ###Error failed to load NEW xml file:%s\n", __func__, show_str(new_file));
-        goto fail;
+        goto out;
     }
     src_doc = xml_init();
-    if (!src_doc)
-        goto no_state;
+    if (!src_doc) {
+        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
+        goto out;
+    }
     if (xml_load_document(src_doc, src_file) < 0) {
         console_log(0, "%s: ###Error failed to load SRC xml file:%s\n", __func__, show_str(src_file));
-        goto fail;
+        goto out;
     }
     list_doc = xml_init();
-    if (!list_doc)
-        goto no_state;
+    if (!list_doc) {
+        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
+        goto out;
+    }
     if (xml_load_document(list_doc, cross_merge_file) < 0) {
         console_log(0, "%s: ###Error failed to load Croos-Merge xml file:%s\n", __func__, show_str(cross_merge_file));
-        goto fail;
+        goto out;
     }
-
     /* The count operation prints its own line when it fails. */
     if (xpath_get_node_count(list_doc, CROSS_LIST_XPATH, &count) != 0)
-        goto fail;
+        goto out;
+    result = 0;
 
     for (i = 1; i <= count; i++) {
         if (read_tag(list_doc, i, "old_tag", entry_path, old_xpath) != 0) {
@@ -146,21 +152,14 @@ int xml_cross_merge(const char *src_file, const char *new_file, const char *cros
         }
     }
 
-    xml_fini(list_doc);
-    xml_fini(src_doc);
-    xml_fini(new_doc);
-    xmlCleanupParser();
-    return result;
-
-no_state:
-    console_log(0, "%s: ###Error failed to create xml state\n", __func__);
-fail:
-    /* Every handle created so far. */
+out:
+    /* Every handle created so far, the last created first. */
     if (list_doc)
         xml_fini(list_doc);
     if (src_doc)
         xml_fini(src_doc);
     if (new_doc)
         xml_fini(new_doc);
-    return 1;
+    xmlCleanupParser();
+    return result;
 }

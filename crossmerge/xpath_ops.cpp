@@ -144,17 +144,17 @@ int xpath_create_node_path(XmlState *state, const char *xpath)
 {
     xmlXPathObjectPtr res = NULL;
     char *parent = NULL;
-    char *slash;
+    char *slash = NULL;
+    int rc = -1;
 
     /* Attributes, predicates and indexes are never created. */
     if (!xpath || strchr(xpath, '@') || strchr(xpath, '['))
-        goto refuse;
+        goto out;
     parent = strdup(xpath);
-    if (!parent)
-        goto refuse;
-    slash = strrchr(parent, '/');
+    if (parent)
+        slash = strrchr(parent, '/');
     if (!slash)
-        goto refuse;
+        goto out;
     *slash = '\0';
 
     /* A missing parent is created first, so ancestors come into being from
@@ -164,15 +164,14 @@ int xpath_create_node_path(XmlState *state, const char *xpath)
     if (!first_node(res))
         xpath_create_node_path(state, parent);
     xpath_insert_node(state, parent, slash + 1);
+    rc = 0;
 
+out:
     xmlXPathFreeObject(res);
     free(parent);
-    return 0;
-
-refuse:
-    free(parent);
-    console_log(0, "%s: ###Error  Unable to create node path=[%s]", __func__, show_str(xpath));
-    return -1;
+    if (rc != 0)
+        console_log(0, "%s: ###Error  Unable to create node path=[%s]", __func__, show_str(xpath));
+    return rc;
 }
 
 int xpath_insert_node(XmlState *state, const char *xparent, const char *name)
