@@ -1,17 +1,206 @@
-/* Placeholder until the element walk is built. */
+/*
+ * The element walk: the reader's node stream becomes element steps and
+ * running paths, and every leaf goes to the running mode's callback.
+ */
 #include "walk.h"
 
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
 #include "../cli/console.h"
+#include "../delta/delta.h"
+#include "../merge/merge.h"
 
 #include "../common/banned.h"
 
+/* libxml2 text-reader node types the walk acts on. */
+#define READER_ELEMENT 1
+#define READER_TEXT 3
+#define READER_END_ELEMENT 15
+
+xmlChar *current_tag = NULL;
+
+static const char *str(const xmlChar *s)
+{
+    return show_str(reinterpret_cast<const char *>(s));
+}
+
+/* Appends to the element step, cut at the buffer's end. */
+static void step_append(char *step, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+static void step_append(char *step, const char *fmt, ...)
+{
+    size_t len = strlen(step);
+    va_list ap;
+
+    if (len >= XPATH_BUF_SIZE - 1)
+        return;
+    va_start(ap, fmt);
+    vsnprintf(step + len, XPATH_BUF_SIZE - len, fmt, ap);
+    va_end(ap);
+}
+
+void add_attr_to_map(const char *name, const char *value)
+{
+    mapAttr[show_str(name)] = show_str(value);
+}
+
+void remove_last_step(char *path)
+{
+    int in_brackets = 0;
+    size_t i;
+
+    if (!path)
+        return;
+    /* Only the last "/" outside a predicate ends the parent's part. */
+    for (i = strlen(path); i >= 1; i--) {
+        char c = path[i];
+
+        if (c == '/' && !in_brackets) {
+            path[i] = '\0';
+            return;
+        }
+        if (c == ']' && !in_brackets)
+            in_brackets = 1;
+        else if (c == '[' && in_brackets)
+            in_brackets = 0;
+    }
+    path[0] = '\0';
+}
+
+int process_tag_early(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc)
+{
+    if (delta_mode) {
+        if (check_delta(nDoc, Xpath, nXpath, reader) != 0) {
+            /* The delta's callback for an empty element is known by this name. */
+            console_log(0, "%s: ###Error handle_empty_tag_in_src_file() failed \n", __func__);
+            return 1;
+        }
+    } else if (merge_and_update(nDoc, oDoc, Xpath, nXpath, reader) != 0) {
+        console_log(0, "%s: ###Error merge_and_update() failed \n", __func__);
+        return 1;
+    }
+    return 0;
+}
+
+/*
+ * Builds the element step "name[@a='x' and @b='y']" from the attributes the
+ * reader presents (PRI left out) and fills mapAttr.  Returns 0, or 1 when
+ * the reader could not be moved across the attributes.
+ */
+static int build_element_step(xmlTextReaderPtr reader, char *step)
+{
+    int count = xmlTextReaderAttributeCount(reader);
+    int predicate_open = 0;
+    int failed = 0;
+    int i;
+
+    if (count <= 0)
+        return 0;
+    for (i = 0; i < count; i++) {
+        xmlChar *name = NULL;
+        xmlChar *value = NULL;
+
+        if (xmlTextReaderMoveToAttributeNo(reader, i) != 1) {
+            console_log(0, "%s: ###Error: xmlTextReaderMoveToAttributeNo Failed\n", "processNode");
+            failed = 1;
+            continue;
+        }
+        name = xmlTextReaderName(reader);
+        if (!name)
+            continue;
+        value = xmlTextReaderValue(reader);
+        if (xmlStrcmp(name, BAD_CAST "PRI") == 0) {
+            console_log(2, "%s: Skip PRI Attr no:%d, Name:%s, Value:%s\n", "processNode", i, str(name), str(value));
+        } else {
+            add_attr_to_map(reinterpret_cast<const char *>(name), reinterpret_cast<const char *>(value));
+            if (!predicate_open)
+                step_append(step, "[@%s='%s'", str(name), str(value));
+            else
+                step_append(step, " and @%s='%s'", str(name), str(value));
+            predicate_open = 1;
+            console_log(2, "%s: Attribute no:%d, Name:%s, Value:%s\n", "processNode", i, str(name), str(value));
+        }
+        if (i == count - 1 && predicate_open)
+            step_append(step, "]");
+        xmlFree(name);
+        xmlFree(value);
+    }
+    if (xmlTextReaderMoveToElement(reader) != 1) {
+        console_log(0, "%s: ###Error: xmlTextReaderMoveToElement Failed\n", "processNode");
+        failed = 1;
+    }
+    return failed;
+}
+
+static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc)
+{
+    char step[XPATH_BUF_SIZE];
+    int failed;
+
+    console_log(2, "\n%s: XML_ELEMENT_NODE\n", "processNode");
+    if (current_tag)
+        xmlFree(current_tag);
+    current_tag = xmlTextReaderName(reader);
+    if (!current_tag)
+        return 0;
+
+    mapAttr.clear();
+    memset(step, 0, sizeof(step));
+    snprintf(step, sizeof(step), "%s", str(current_tag));
+    failed = build_element_step(reader, step);
+
+    find_and_add_xpath_to_map(step, Xpath, nXpath, nDoc, current_tag);
+
+    if (xmlTextReaderIsEmptyElement(reader) == 1) {
+        console_log(2, "%s: Detected Self closing tag: %s\n", "processNode", Xpath);
+        if (process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0)
+            failed = 1;
+        /* No end node follows a self-closing element. */
+        remove_last_step(Xpath);
+        remove_last_step(nXpath);
+    } else {
+        /* A leaf only when nothing at all lies between its tags. */
+        xmlNodePtr node = xmlTextReaderExpand(reader);
+
+        if (node && !node->children) {
+            console_log(2, "%s: Detected Empty tag: %s\n", "processNode", Xpath);
+            if (process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0)
+                failed = 1;
+        }
+    }
+
+    if (failed) {
+        xmlFree(current_tag);
+        current_tag = NULL;
+        return 1;
+    }
+    return 0;
+}
+
 int processNode(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc)
 {
-    (void)reader;
-    (void)Xpath;
-    (void)nXpath;
-    (void)nDoc;
-    (void)oDoc;
-    console_log(0, "%s: ###Error the element walk is not built yet\n", __func__);
-    return 1;
+    xmlChar *name = NULL;
+
+    switch (xmlTextReaderNodeType(reader)) {
+    case READER_ELEMENT:
+        return handle_element_start(reader, Xpath, nXpath, nDoc, oDoc);
+    case READER_TEXT:
+        console_log(2, "%s: XML_TEXT_NODE\n", __func__);
+        if (delta_mode)
+            return check_delta(nDoc, Xpath, nXpath, reader);
+        return merge_and_update(nDoc, oDoc, Xpath, nXpath, reader);
+    case READER_END_ELEMENT:
+        remove_last_step(Xpath);
+        remove_last_step(nXpath);
+        if (verbose_level == 2) {
+            name = xmlTextReaderName(reader);
+            console_log(2, "%s: XML_ELEMENT_DECL:%s, xpath:%s\n\n", __func__, str(name), Xpath);
+            xmlFree(name);
+        }
+        return 0;
+    default:
+        /* Whitespace, comments, CDATA, processing instructions and the rest. */
+        return 0;
+    }
 }

@@ -1,0 +1,270 @@
+// The element walk driven through streamFile: leaf detection, element steps,
+// sibling counts, failures of the leaf callback.
+//
+// This test defines its own check_delta, the walk's leaf callback in delta
+// mode, to record every call.  The linker takes it before the library's, and
+// it fails loudly (duplicate symbol) should the library's ever be pulled in.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "../../cli/console.h"
+#include "../../cli/reader.h"
+#include "../../delta/delta.h"
+#include "../../walk/walk.h"
+
+namespace {
+
+struct Leaf {
+    std::string xpath;
+    std::string nxpath;
+    int node_type;
+    std::string value;   // "(none)" when the reader gives no value
+    std::map<std::string, std::string> attrs;
+};
+
+std::vector<Leaf> leaves;
+int leaf_result = 0;
+
+}  // namespace
+
+int check_delta(XmlState *nDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader)
+{
+    (void)nDoc;
+    xmlChar *v = xmlTextReaderValue(reader);
+    leaves.push_back({Xpath, nXpath, xmlTextReaderNodeType(reader),
+                      v ? reinterpret_cast<const char *>(v) : "(none)", mapAttr});
+    xmlFree(v);
+    return leaf_result;
+}
+
+namespace {
+
+class Walk : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        delta_mode = 1;
+        verbose_level = 1;
+        xml_lib_error = 0;
+        leaf_result = 0;
+        leaves.clear();
+        mapXpath.clear();
+        mapNXpath.clear();
+        mapAttr.clear();
+        snprintf(path, sizeof(path), "/tmp/walk-test-XXXXXX");
+        int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        close(fd);
+    }
+    void TearDown() override
+    {
+        unlink(path);
+        delta_mode = 0;
+        verbose_level = 1;
+    }
+
+    // Walks `walked` against `loaded` as the delta mode does; the paths
+    // must come back empty whenever the walk completes.
+    int walk(const std::string &walked, const std::string &loaded)
+    {
+        FILE *f = fopen(path, "w");
+        fputs(walked.c_str(), f);
+        fclose(f);
+        xml_lib_setup();
+        XmlState *doc = xml_init();
+        EXPECT_EQ(xml_read_memory(doc, loaded.c_str()), 0);
+        char Xpath[XPATH_BUF_SIZE] = {0};
+        char nXpath[XPATH_BUF_SIZE] = {0};
+        int rc = streamFile(path, 0, Xpath, nXpath, doc, nullptr);
+        if (rc == 0) {
+            EXPECT_STREQ(Xpath, "");
+            EXPECT_STREQ(nXpath, "");
+        }
+        xml_fini(doc);
+        return rc;
+    }
+
+    std::vector<std::string> xpaths() const
+    {
+        std::vector<std::string> v;
+        for (const Leaf &l : leaves)
+            v.push_back(l.xpath);
+        return v;
+    }
+
+    char path[64];
+};
+
+using Strings = std::vector<std::string>;
+
+TEST_F(Walk, LeafIsTextOrElementWithNothingBetweenItsTags)
+{
+    const std::string doc = "<r><a></a><b> </b><c/><d><!--x--></d><e><![CDATA[y]]></e>"
+                            "<f>t</f><g><?pi x?></g></r>";
+    ASSERT_EQ(walk(doc, doc), 0);
+    ASSERT_EQ(leaves.size(), 3u);
+    EXPECT_EQ(leaves[0].xpath, "/r[1]/a[1]");
+    EXPECT_EQ(leaves[0].node_type, 1) << "reader stays on the empty element";
+    EXPECT_EQ(leaves[0].value, "(none)");
+    EXPECT_EQ(leaves[1].xpath, "/r[1]/c[1]");
+    EXPECT_EQ(leaves[1].node_type, 1);
+    EXPECT_EQ(leaves[2].xpath, "/r[1]/f[1]");
+    EXPECT_EQ(leaves[2].node_type, 3);
+    EXPECT_EQ(leaves[2].value, "t");
+}
+
+TEST_F(Walk, SelfClosingRootIsOneLeaf)
+{
+    ASSERT_EQ(walk("<r k='v'/>", "<r k='v'/>"), 0);
+    ASSERT_EQ(leaves.size(), 1u);
+    EXPECT_EQ(leaves[0].xpath, "/r[@k='v'][1]");
+    EXPECT_EQ(leaves[0].nxpath, "/r[@k='v']");
+}
+
+TEST_F(Walk, MixedContentCallsBackTwiceWithTheParentsPath)
+{
+    const std::string doc = "<r><p k='1'>x<c m='2'/>y</p></r>";
+    ASSERT_EQ(walk(doc, doc), 0);
+    ASSERT_EQ(leaves.size(), 3u);
+    EXPECT_EQ(xpaths(), (Strings{"/r[1]/p[@k='1'][1]", "/r[1]/p[@k='1'][1]/c[@m='2'][1]", "/r[1]/p[@k='1'][1]"}));
+    EXPECT_EQ(leaves[0].value, "x");
+    EXPECT_EQ(leaves[0].attrs, (std::map<std::string, std::string>{{"k", "1"}}));
+    // The second text sees the attributes of the child started last.
+    EXPECT_EQ(leaves[2].value, "y");
+    EXPECT_EQ(leaves[2].attrs, (std::map<std::string, std::string>{{"m", "2"}}));
+}
+
+TEST_F(Walk, ElementStepLeavesOutPriWherever)
+{
+    const std::string doc = "<r><ssid/><apn id='1'/><apn id='1' type='default'/><ssid PRI='1'/>"
+                            "<apn PRI='1' id='1'/><apn id='1' PRI='1'/><apn id='1' PRI='1' type='default'/></r>";
+    ASSERT_EQ(walk(doc, doc), 0);
+    EXPECT_EQ(xpaths(), (Strings{
+                            "/r[1]/ssid[1]",
+                            "/r[1]/apn[@id='1'][1]",
+                            "/r[1]/apn[@id='1' and @type='default'][1]",
+                            "/r[1]/ssid[2]",
+                            "/r[1]/apn[@id='1'][2]",
+                            "/r[1]/apn[@id='1'][3]",
+                            "/r[1]/apn[@id='1' and @type='default'][2]",
+                        }));
+    EXPECT_EQ(leaves[3].attrs.size(), 0u) << "PRI never enters mapAttr";
+    EXPECT_EQ(leaves[6].attrs, (std::map<std::string, std::string>{{"id", "1"}, {"type", "default"}}));
+}
+
+// The walked config has two wifi sections, the compared one only one.
+TEST_F(Walk, CountsPerParentInstanceAndPerPredicate)
+{
+    const std::string walked = "<config><wifi><ssid>a</ssid></wifi><wifi><ssid>b</ssid></wifi>"
+                               "<apn id='1' type='default'/><apn id='2'/><apn id='1' type='default'/></config>";
+    const std::string loaded = "<config><wifi><ssid>a</ssid></wifi>"
+                               "<apn id='1' type='default'/><apn id='2'/><apn id='1' type='default'/></config>";
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(walk(walked, loaded), 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(leaves.size(), 5u);
+    EXPECT_EQ(xpaths(), (Strings{
+                            "/config[1]/wifi[1]/ssid[1]",
+                            "/config[1]/wifi[2]/ssid[1]",
+                            "/config[1]/apn[@id='1' and @type='default'][1]",
+                            "/config[1]/apn[@id='2'][1]",
+                            "/config[1]/apn[@id='1' and @type='default'][2]",
+                        }));
+    EXPECT_EQ(leaves[0].nxpath, "/config/wifi/ssid");
+    EXPECT_EQ(leaves[1].nxpath, "/config/wifi[@node_deleted='1']/ssid[@node_deleted='1']");
+    EXPECT_EQ(leaves[2].nxpath, "/config/apn[@id='1' and @type='default']");
+    EXPECT_EQ(leaves[3].nxpath, "/config/apn[@id='2']");
+    EXPECT_EQ(leaves[4].nxpath, "/config/apn[@id='1' and @type='default'][2]");
+
+    EXPECT_EQ(mapXpath, (std::map<std::string, int>{
+                            {"/config", 1},
+                            {"/config[1]/wifi", 2},
+                            {"/config[1]/wifi[1]/ssid", 1},
+                            {"/config[1]/wifi[2]/ssid", 1},
+                            {"/config[1]/apn[@id='1' and @type='default']", 2},
+                            {"/config[1]/apn[@id='2']", 1},
+                        }));
+    // The surplus wifi and its ssid each miss a counterpart.
+    size_t misses = 0;
+    for (size_t at = err.find("Node doesn't match"); at != std::string::npos;
+         at = err.find("Node doesn't match", at + 1))
+        misses++;
+    EXPECT_EQ(misses, 2u);
+    EXPECT_NE(err.find("find_and_add_xpath_to_map: Node doesn't match\n"), std::string::npos);
+}
+
+TEST_F(Walk, AttributeWithApostropheGivesALibraryErrorNotACrash)
+{
+    const std::string doc = "<r><a v=\"it's\">x</a><b>y</b></r>";
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(walk(doc, doc), 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(xml_lib_error, 1);
+    EXPECT_NE(err.find("xpath_compare_attr: ###Error: unable to evaluate xpath expression \"/r[1]/a[@v='it's']\"\n"),
+              std::string::npos);
+    EXPECT_EQ(xpaths(), (Strings{"/r[1]/a[@v='it's'][1]", "/r[1]/b[1]"}));
+    EXPECT_EQ(leaves[0].nxpath, "/r/a[@node_deleted='1']");
+}
+
+TEST_F(Walk, FailedCallbackStopsTheWalk)
+{
+    leaf_result = 1;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(walk("<r><a/><b/></r>", "<r/>"), 1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(leaves.size(), 1u);
+    EXPECT_NE(err.find("process_tag_early: ###Error handle_empty_tag_in_src_file() failed \n"), std::string::npos);
+    EXPECT_NE(err.find("streamFile: ###Error processNode() failed for XML:"), std::string::npos);
+    EXPECT_EQ(current_tag, nullptr);
+
+    // A text leaf's failure comes back as the callback's own value.
+    leaves.clear();
+    leaf_result = 7;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(walk("<r><a>t</a></r>", "<r/>"), 1);
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(leaves.size(), 1u);
+    EXPECT_EQ(err.find("process_tag_early"), std::string::npos);
+}
+
+TEST_F(Walk, EndTagTraceOnlyAtLevelTwo)
+{
+    const std::string doc = "<r><a>t</a></r>";
+    const std::string trace = "processNode: XML_ELEMENT_DECL:a, xpath:/r[1]\n\n";
+    for (int level : {1, 2, 3}) {
+        verbose_level = level;
+        mapXpath.clear();
+        mapNXpath.clear();
+        testing::internal::CaptureStderr();
+        ASSERT_EQ(walk(doc, doc), 0);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.find(trace) != std::string::npos, level == 2) << "level " << level;
+        if (level >= 2) {
+            EXPECT_NE(err.find("\nprocessNode: XML_ELEMENT_NODE\n"), std::string::npos);
+            EXPECT_NE(err.find("processNode: XML_TEXT_NODE\n"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(Walk, HugeAttributeIsCutNotOverrun)
+{
+    const std::string value(1500, 'v');
+    const std::string doc = "<r><a k='" + value + "'>t</a></r>";
+    ASSERT_EQ(walk(doc, doc), 0);
+    ASSERT_EQ(leaves.size(), 1u);
+    // "/r[1]" then "/a[@k='vvv..." cut to 1022 characters, then the index
+    // cut at 1023: only its "[" fits.
+    const std::string &x = leaves[0].xpath;
+    ASSERT_EQ(x.size(), 1023u);
+    EXPECT_EQ(x.substr(0, 13), "/r[1]/a[@k='v");
+    EXPECT_EQ(x.substr(1021), "v[");
+}
+
+}  // namespace

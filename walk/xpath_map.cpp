@@ -1,0 +1,192 @@
+/*
+ * Occurrence counts behind the walk's positional indexes, and the test
+ * whether a walked element has a counterpart in the compared document.
+ *
+ * A count key is a path whose last step carries no index yet, so every
+ * parent instance (its own index is in the key) counts its children anew,
+ * and siblings with different attribute predicates count separately.
+ */
+#include "walk.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <libxml/xpath.h>
+
+#include "../cli/console.h"
+
+#include "../common/banned.h"
+
+std::map<std::string, int> mapXpath;
+std::map<std::string, int> mapNXpath;
+std::map<std::string, std::string> mapAttr;
+
+void append_xpath_step(const char *step, char *path)
+{
+    size_t len = strlen(path);
+
+    /* Leaves room for the index that find_and_add_xpath_to_map adds. */
+    if (len >= XPATH_BUF_SIZE - 1)
+        return;
+    snprintf(path + len, XPATH_BUF_SIZE - 1 - len, "/%s", show_str(step));
+}
+
+void add_to_map(const char *path)
+{
+    int &count = mapXpath[show_str(path)];
+
+    console_log(2, "%s: Before Xpath index: %d\n", __func__, count);
+    count++;
+    console_log(2, "%s: Xpath index: %d, xpath:%s\n", __func__, count, show_str(path));
+}
+
+int increment_xpath_index(char *path, int record)
+{
+    char copy[XPATH_BUF_SIZE];
+    unsigned long long k;
+    int written;
+    size_t len;
+    size_t i;
+
+    snprintf(copy, sizeof(copy), "%s", path);
+    len = strlen(copy);
+    if (len == 0 || copy[len - 1] != ']')
+        return -1;
+    /* Back over the digits to the "[" that opens the trailing index. */
+    i = len - 1;
+    for (;;) {
+        if (i == 0)
+            return -1;
+        i--;
+        if (copy[i] == '[') {
+            if (i == 0)
+                return -1;
+            break;
+        }
+        if (copy[i] < '0' || copy[i] > '9')
+            return -1;
+    }
+    copy[len - 1] = '\0';
+    k = strtoull(copy + i + 1, NULL, 10);
+    copy[i] = '\0';
+    /* A path of 1023 characters loses the end of its new index. */
+    written = snprintf(path, XPATH_BUF_SIZE, "%s[%llu]", copy, k + 1);
+    (void)written;
+    if (record)
+        add_to_map(copy);
+    return 0;
+}
+
+int match_node_attributes(xmlAttrPtr pAttr)
+{
+    int attr_count = 0;
+    int attr_match_count = 0;
+    int listed = 0;
+    xmlAttrPtr a;
+
+    for (a = pAttr; a; a = a->next) {
+        if (xmlStrcmp(a->name, BAD_CAST "PRI") != 0)
+            listed++;
+    }
+    if (listed == 0 && mapAttr.empty()) {
+        console_log(2, "%s: No attributes for this node\n", __func__);
+        return 0;
+    }
+    if (listed == 0 || mapAttr.empty()) {
+        console_log(0, "%s: Attributes mismatch pAttr:%p, mapAttr.size:%d\n", __func__,
+                    static_cast<void *>(pAttr), static_cast<int>(mapAttr.size()));
+        return -1;
+    }
+    for (a = pAttr; a; a = a->next) {
+        const char *name = show_str(reinterpret_cast<const char *>(a->name));
+
+        if (strcmp(name, "PRI") == 0) {
+            console_log(0, "%s: Found PRI attribute skip\n", __func__);
+            continue;
+        }
+        attr_count++;
+        if (mapAttr.find(name) != mapAttr.end()) {
+            console_log(0, "%s: Found attribute:%s\n", __func__, name);
+            attr_match_count++;
+        }
+        if (attr_count != attr_match_count) {
+            console_log(0, "%s: Attribute mis-match:%s\n", __func__, name);
+            return -1;
+        }
+    }
+    console_log(0, "%s: Attributes matched: attr_match_count:%d, attr_count:%d)\n", __func__, attr_match_count,
+                attr_count);
+    return 0;
+}
+
+int xpath_compare_attr(XmlState *state, const char *xpath, int start)
+{
+    xmlXPathContextPtr ctxt = state ? get_pCtxt(state) : NULL;
+    xmlXPathObjectPtr res = NULL;
+    xmlNodeSetPtr set;
+    int rc = -1;
+    int i;
+
+    if (ctxt && xpath)
+        res = xmlXPathEvalExpression(BAD_CAST xpath, ctxt);
+    if (!res) {
+        console_log(0, "%s: ###Error: unable to evaluate xpath expression \"%s\"\n", __func__, show_str(xpath));
+        return -1;
+    }
+    set = res->nodesetval;
+    if (!set || !set->nodeTab) {
+        console_log(2, "%s: Nodeset not found:%s\n", __func__, xpath);
+        goto out;
+    }
+    console_log(2, "%s: pNodeSet->nodeNr=%d\n", __func__, set->nodeNr);
+    for (i = start < 0 ? 0 : start; i < set->nodeNr; i++) {
+        xmlNodePtr node = set->nodeTab[i];
+        xmlAttrPtr attrs = (node && node->type == XML_ELEMENT_NODE) ? node->properties : NULL;
+
+        if (match_node_attributes(attrs) == 0) {
+            rc = 0;
+            break;
+        }
+    }
+    if (rc == 0)
+        console_log(2, "%s: Matching node found:%s\n", __func__, xpath);
+    else
+        console_log(2, "%s: Matching node not found:%s\n", __func__, xpath);
+out:
+    xmlXPathFreeObject(res);
+    return rc;
+}
+
+void find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *nDoc, const xmlChar *tag)
+{
+    int prior;
+    int count;
+
+    append_xpath_step(step, Xpath);
+    /* Earlier siblings under this parent instance with the same step. */
+    prior = mapXpath[Xpath];
+    if (xpath_compare_attr(nDoc, Xpath, prior) != 0) {
+        console_log(0, "%s: Node doesn't match\n", __func__);
+        snprintf(step, XPATH_BUF_SIZE, "%s[@node_deleted='1']", show_str(reinterpret_cast<const char *>(tag)));
+    }
+    append_xpath_step(step, nXpath);
+    console_log(2, "%s: Before Xpath: %s\n", __func__, Xpath);
+    console_log(2, "%s: Before nXpath: %s\n", __func__, nXpath);
+
+    count = prior + 1;
+    mapXpath[Xpath] = count;
+    snprintf(step, XPATH_BUF_SIZE, "%s[%d]", Xpath, count);
+    snprintf(Xpath, XPATH_BUF_SIZE, "%s", step);
+
+    auto it = mapNXpath.find(nXpath);
+    if (it == mapNXpath.end()) {
+        mapNXpath[nXpath] = 1;
+    } else {
+        it->second++;
+        snprintf(step, XPATH_BUF_SIZE, "%s[%d]", nXpath, it->second);
+        snprintf(nXpath, XPATH_BUF_SIZE, "%s", step);
+    }
+    console_log(2, "%s: Xpath after index: %s\n", __func__, Xpath);
+    console_log(2, "%s: nXpath after index: %s\n", __func__, nXpath);
+}
