@@ -211,6 +211,25 @@ TEST_F(Merge, LeafRulesWithoutReaderTreatDAsEmpty)
     EXPECT_EQ(body(n), "<config><a/><b PRI=\"1\">nb</b></config>\n");
 }
 
+TEST_F(Merge, EmptyOValueCountsAsMissing)
+{
+    n = load("<config><a>na</a><b>nb</b></config>");
+    o = load("<config><a></a><b/></config>");
+    verbose_level = 2;
+
+    // D empty too: no change, N keeps its value.
+    set_path("/config[1]/a[1]");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(merge_and_update(n, o, path, nullptr, nullptr), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("merge_and_update:++++Found Empty tag in O, set rc = -1\n"
+                       "merge_and_update:++++Rule 3-4:O==D(PRI:0)--Keep N(Xpath=/config[1]/a[1]) "
+                       "value(O=; D=(null)), rc:-1\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(body(n), "<config><a>na</a><b>nb</b></config>\n");
+}
+
 TEST_F(Merge, LocalTagsDiscardedOrDroppedLeaveNAlone)
 {
     n = load("<config><a>na</a></config>");
