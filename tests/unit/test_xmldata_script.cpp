@@ -1,0 +1,155 @@
+// The store's script-backed maintenance operations.  This test's build of
+// them runs support/record_script.sh, which logs "COUNT:ARGS" for every call
+// and then exits with XMLCFG_SCRIPT_STATUS, or, when that is unset, hands
+// the call on to the shipped platform/qarn_xml.sh.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "xmldata.h"
+
+namespace {
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string &path, const std::string &text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+bool exists(const std::string &path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
+class Script : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/xmlcfg-script-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        log = dir + "/calls.log";
+        setenv("XMLCFG_SCRIPT_LOG", log.c_str(), 1);
+        unsetenv("XMLCFG_SCRIPT_STATUS");
+        // Where xmllint is missing the shipped script validates with xmlcfg.
+        const char *path = getenv("PATH");
+        std::string p = std::string(XMLCFG_BIN_DIR) + ":" + (path ? path : "/usr/bin:/bin");
+        setenv("PATH", p.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        std::string cmd = "rm -rf '" + dir + "'";
+        ASSERT_EQ(system(cmd.c_str()), 0);
+    }
+    std::string dir;
+    std::string log;
+};
+
+TEST_F(Script, NullArgumentRunsNothing)
+{
+    setenv("XMLCFG_SCRIPT_STATUS", "0", 1);
+    EXPECT_EQ(xml_validate_file(nullptr, "b"), -1);
+    EXPECT_EQ(xml_validate_file("a", nullptr), -1);
+    EXPECT_EQ(xml_backup_file(nullptr, "b"), -1);
+    EXPECT_EQ(xml_backup_file("a", nullptr), -1);
+    EXPECT_EQ(xml_calculate_checksum_file(nullptr, nullptr), -1);
+    EXPECT_FALSE(exists(log));
+}
+
+// The arguments go in unquoted: the shell splits them at blanks.
+TEST_F(Script, CommandLinesAndStatus)
+{
+    setenv("XMLCFG_SCRIPT_STATUS", "0", 1);
+    EXPECT_EQ(xml_validate_file("a.xml", "b.xml"), 0);
+    EXPECT_EQ(xml_backup_file("a.xml", "/var/backup"), 0);
+    EXPECT_EQ(xml_calculate_checksum_file("two words", "c"), 0);
+    setenv("XMLCFG_SCRIPT_STATUS", "1", 1);
+    EXPECT_EQ(xml_validate_file("x", "y"), 256);
+    setenv("XMLCFG_SCRIPT_STATUS", "3", 1);
+    EXPECT_EQ(xml_backup_file("x", "y"), 3 * 256);
+    EXPECT_EQ(read_file(log),
+              "3:validate_xml a.xml b.xml\n"
+              "3:backup_xml a.xml /var/backup\n"
+              "4:calculate_checksum two words c\n"
+              "3:validate_xml x y\n"
+              "3:backup_xml x y\n");
+}
+
+TEST_F(Script, LongCommandLineIsCutAt255AndStillRun)
+{
+    const std::string script = RECORD_SCRIPT;
+    ASSERT_LT(script.size(), 200u) << "the cut must fall after the script's path";
+    setenv("XMLCFG_SCRIPT_STATUS", "0", 1);
+
+    const std::string arg2(300, 'x');
+    EXPECT_EQ(xml_calculate_checksum_file("in.xml", arg2.c_str()), 0);
+    std::string full = script + " calculate_checksum in.xml " + arg2;
+    std::string ran = full.substr(0, 255);
+    EXPECT_EQ(read_file(log), "3:" + ran.substr(script.size() + 1) + "\n");
+
+    // A line of exactly 255 characters runs whole.
+    std::remove(log.c_str());
+    std::string fits(255 - (script.size() + strlen(" validate_xml a ")), 'y');
+    EXPECT_EQ(xml_validate_file("a", fits.c_str()), 0);
+    EXPECT_EQ(read_file(log), "3:validate_xml a " + fits + "\n");
+}
+
+// The shipped script does the work when no status is forced.
+TEST_F(Script, ShippedScriptValidates)
+{
+    const std::string good = std::string(TEST_DATA_DIR) + "/store.xml";
+    const std::string bad = dir + "/bad.xml";
+    const std::string report = dir + "/report.txt";
+    write_file(bad, "<?xml version=\"1.0\"?>\n<config><a></config>\n");
+
+    EXPECT_EQ(xml_validate_file(good.c_str(), "/dev/null"), 0);
+    EXPECT_EQ(xml_validate_file(bad.c_str(), report.c_str()), 256);
+    EXPECT_NE(read_file(report), "");
+    // A file that is not there is a usage error of the script (status 2).
+    EXPECT_EQ(xml_validate_file((dir + "/none.xml").c_str(), "/dev/null"), 2 * 256);
+}
+
+TEST_F(Script, ShippedScriptBacksUp)
+{
+    const std::string src = dir + "/config.xml";
+    const std::string dest = dir + "/config.bak";
+    const std::string into = dir + "/saved";
+    write_file(src, "<config>1</config>\n");
+
+    EXPECT_EQ(xml_backup_file(src.c_str(), dest.c_str()), 0);
+    EXPECT_EQ(read_file(dest), "<config>1</config>\n");
+    // A folder receives the copy under the file's own name.
+    ASSERT_EQ(mkdir(into.c_str(), 0755), 0);
+    EXPECT_EQ(xml_backup_file(src.c_str(), into.c_str()), 0);
+    EXPECT_EQ(read_file(into + "/config.xml"), "<config>1</config>\n");
+    EXPECT_EQ(xml_backup_file(src.c_str(), (dir + "/no/such/folder/x").c_str()), 256);
+}
+
+TEST_F(Script, ShippedScriptWritesChecksum)
+{
+    const std::string src = dir + "/abc.txt";
+    const std::string out = dir + "/abc.sum";
+    write_file(src, "abc");
+
+    EXPECT_EQ(xml_calculate_checksum_file(src.c_str(), out.c_str()), 0);
+    EXPECT_EQ(read_file(out), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n");
+    EXPECT_EQ(xml_calculate_checksum_file(src.c_str(), (dir + "/no/such/folder/x").c_str()), 256);
+}
+
+}  // namespace

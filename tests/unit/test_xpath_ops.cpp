@@ -1,0 +1,275 @@
+// The cross merge's XPath value layer and strip_quotes: buffer limits,
+// escaping, path creation and counting, with the console lines each prints.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include "../../cli/console.h"
+#include "../../crossmerge/crossmerge.h"
+#include "../../crossmerge/xpath_ops.h"
+#include "xmldata.h"
+
+namespace {
+
+const char kDoc[] =
+    "<?xml version=\"1.0\"?>\n"
+    "<config>\n"
+    "  <name>0123456789</name>\n"
+    "  <empty/>\n"
+    "  <ssid>first</ssid>\n"
+    "  <ssid>second</ssid>\n"
+    "  <wlan mode=\"open\"><ap>Default<sub>x</sub></ap></wlan>\n"
+    "</config>\n";
+
+class XpathOps : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        xml_lib_error = 0;
+        verbose_level = 1;
+        xml_lib_setup();
+        state = xml_init();
+        ASSERT_NE(state, nullptr);
+        ASSERT_EQ(xml_read_memory(state, kDoc), 0);
+    }
+    void TearDown() override
+    {
+        xml_fini(state);
+        xml_lib_error = 0;
+    }
+
+    // The whole document as the store would save it.
+    std::string dump()
+    {
+        xmlChar *mem = nullptr;
+        int size = 0;
+        xmlDocDumpMemory(get_pDoc(state), &mem, &size);
+        std::string s(reinterpret_cast<const char *>(mem), size);
+        xmlFree(mem);
+        return s;
+    }
+
+    // The text an XPath reads back, or "<failed>".
+    std::string read(const char *xpath)
+    {
+        char buf[256];
+        testing::internal::CaptureStderr();
+        int rc = xpath_read_value(state, xpath, buf, sizeof(buf));
+        testing::internal::GetCapturedStderr();
+        return rc == 0 ? std::string(buf) : "<failed>";
+    }
+
+    XmlState *state = nullptr;
+};
+
+TEST_F(XpathOps, ReadFitsOnlyWithRoomForTheTerminator)
+{
+    char buf[16];
+
+    // Ten bytes fit a buffer of eleven.
+    memset(buf, '#', sizeof(buf));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xpath_read_value(state, "/config/name", buf, 11), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "xpath_do_operation: RD - XPath=[/config/name], value=[0123456789]\n");
+    EXPECT_STREQ(buf, "0123456789");
+
+    // Ten bytes do not fit a buffer of ten: refused, buffer untouched.
+    memset(buf, '#', sizeof(buf));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xpath_read_value(state, "/config/name", buf, 10), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "xpath_do_operation: ###Error RD - XPath=[/config/name] value len=[10] > buf size=[10]\n");
+    for (char c : buf)
+        EXPECT_EQ(c, '#');
+}
+
+TEST_F(XpathOps, ReadFirstMatchEmptyElementAndAttribute)
+{
+    EXPECT_EQ(read("/config/ssid"), "first");
+    EXPECT_EQ(read("/config/empty"), "");
+    EXPECT_EQ(read("/config/wlan/@mode"), "open");
+    EXPECT_EQ(read("/config/wlan/ap"), "Defaultx");
+    EXPECT_EQ(read("/config/none"), "<failed>");
+    EXPECT_EQ(xml_lib_error, 0);
+}
+
+TEST_F(XpathOps, RefusedInputs)
+{
+    char buf[8] = "";
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xpath_do_operation(5, state, "/config/name", nullptr, 4), -1);
+    EXPECT_EQ(xpath_do_operation(RD, nullptr, "/config/name", buf, 8), -1);
+    EXPECT_EQ(xpath_do_operation(RD, state, "", buf, 8), -1);
+    EXPECT_EQ(xpath_write_value(state, "/config/name", "new", 0), -1);
+    // A value that is no node set selects nothing.
+    EXPECT_EQ(xpath_read_value(state, "count(/config)", buf, 8), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "xpath_do_operation: ###Error opr=[5] Null parameters\n"
+              "xpath_do_operation: ###Error opr=[0] Null parameters\n"
+              "xpath_do_operation: ###Error opr=[0] Invalid input values\n"
+              "xpath_do_operation: ###Error opr=[1] Invalid input values\n"
+              "xpath_do_operation: ###Error opr=[0] xmlXPathNodeSetIsEmpty() is true , XPath=[count(/config)]\n");
+    EXPECT_EQ(read("/config/name"), "0123456789");
+
+    // An empty handle holds no document.
+    XmlState *empty = xml_init();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xpath_read_value(empty, "/config/name", buf, 8), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "xpath_do_operation: ###Error opr=[0] Invalid input values\n");
+    free(empty);
+}
+
+TEST_F(XpathOps, MalformedXpathIsALibraryError)
+{
+    char buf[8];
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xpath_read_value(state, "/config/[", buf, 8), -1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("on_error: ###Error from XML lib:("), std::string::npos);
+    EXPECT_NE(err.find("xpath_do_operation: ###Error opr=[0] xmlXPathEvalExpression() failed, XPath=[/config/[]\n"),
+              std::string::npos);
+    EXPECT_EQ(xml_lib_error, 1);
+}
+
+TEST_F(XpathOps, WriteEscapesMarkupAndReplacesChildren)
+{
+    const char *v = "Tom & Jerry <5G>";
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xpath_write_value(state, "/config/wlan/ap", v, (int)strlen(v)), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "xpath_do_operation: WR - XPath=[/config/wlan/ap], encoded=[Tom &amp; Jerry &lt;5G&gt;], "
+              "org_value=[Tom & Jerry <5G>]\n");
+    EXPECT_EQ(read("/config/wlan/ap"), v);
+    EXPECT_NE(dump().find("<ap>Tom &amp; Jerry &lt;5G&gt;</ap>"), std::string::npos);
+
+    // The first of several matches; an attribute takes a value too.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xpath_write_value(state, "/config/ssid", "one", 3), 0);
+    EXPECT_EQ(xpath_write_value(state, "/config/wlan/@mode", "a&b", 3), 0);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(read("/config/ssid[2]"), "second");
+    EXPECT_EQ(read("/config/ssid[1]"), "one");
+    EXPECT_EQ(read("/config/wlan/@mode"), "a&b");
+}
+
+TEST_F(XpathOps, CreationRefusedForPredicatesAndAttributes)
+{
+    const std::string before = dump();
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xpath_write_value_ex(state, "/config/ssid[3]", "x", 1), -1);
+    EXPECT_EQ(xpath_create_node_path(state, "/config/wlan/@band"), -1);
+    EXPECT_EQ(xpath_create_node_path(state, "config"), -1);
+    EXPECT_EQ(xpath_create_node_path(state, nullptr), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "xpath_do_operation: ###Error opr=[1] xmlXPathNodeSetIsEmpty() is true , XPath=[/config/ssid[3]]\n"
+              "xpath_create_node_path: ###Error  Unable to create node path=[/config/ssid[3]]"
+              "xpath_create_node_path: ###Error  Unable to create node path=[/config/wlan/@band]"
+              "xpath_create_node_path: ###Error  Unable to create node path=[config]"
+              "xpath_create_node_path: ###Error  Unable to create node path=[(null)]");
+    EXPECT_EQ(dump(), before);
+}
+
+TEST_F(XpathOps, CreatePathMakesAncestorsOutermostFirst)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xpath_create_node_path(state, "/config/lan/dhcp/start"), 0);
+    EXPECT_EQ(xpath_create_node_path(state, "/config/lan/dhcp/end"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_NE(dump().find("</wlan>\n<lan><dhcp><start/><end/></dhcp></lan></config>"), std::string::npos);
+}
+
+TEST_F(XpathOps, InsertNodeOnlyBelowAnElement)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xpath_insert_node(state, "/config/none", "x"), -1);
+    EXPECT_EQ(xpath_insert_node(state, "/config/name/text()", "x"), -1);
+    EXPECT_EQ(xpath_insert_node(state, "/config/empty", "x"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "xpath_insert_node: ###Error Unable to insert node=[x] at [/config/none]\n"
+              "xpath_insert_node: ###Error Unable to insert node=[x] at [/config/name/text()]\n");
+    EXPECT_NE(dump().find("<empty><x/></empty>"), std::string::npos);
+}
+
+// Names that would make the saved document unreadable are refused; blanks
+// after a name end up inside the tag, where they are allowed.
+TEST_F(XpathOps, InsertNodeRefusesUnsavableNames)
+{
+    testing::internal::CaptureStderr();
+    for (const char *name : {"", "a b", "1x", " x", "a<b"})
+        EXPECT_EQ(xpath_insert_node(state, "/config/empty", name), -1) << name;
+    EXPECT_EQ(xpath_insert_node(state, "/config/empty", "x\n  "), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("xpath_insert_node: ###Error Unable to insert node=[] at [/config/empty]\n"), std::string::npos);
+    EXPECT_NE(err.find("xpath_insert_node: ###Error Unable to insert node=[a b] at [/config/empty]\n"),
+              std::string::npos);
+
+    xmlChar *mem = nullptr;
+    int size = 0;
+    xmlDocDumpMemory(get_pDoc(state), &mem, &size);
+    xmlDocPtr again = xmlReadMemory(reinterpret_cast<const char *>(mem), size, nullptr, nullptr, 0);
+    xmlFree(mem);
+    ASSERT_NE(again, nullptr);
+    xmlFreeDoc(again);
+    EXPECT_EQ(xml_lib_error, 0);
+}
+
+TEST_F(XpathOps, NodeCount)
+{
+    int count = -7;
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xpath_get_node_count(state, "/config/ssid", &count), 0);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(xpath_get_node_count(state, "/config/none", &count), 0);
+    EXPECT_EQ(count, 0);
+    count = -7;
+    EXPECT_EQ(xpath_get_node_count(state, "count(/config/ssid)", &count), -1);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "xpath_get_node_count: ###Error unable to get node count, XPath=[count(/config/ssid)]\n");
+
+    XmlState *empty = xml_init();
+    count = -7;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xpath_get_node_count(empty, "/config", &count), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "xpath_get_node_count: ###Error Null parameters\n");
+    EXPECT_EQ(count, -7);
+    free(empty);
+}
+
+std::string stripped(const char *text, size_t size = 255)
+{
+    char buf[255];
+
+    memset(buf, 0, sizeof(buf));
+    snprintf(buf, sizeof(buf), "%s", text);
+    strip_quotes(buf, size);
+    return buf;
+}
+
+TEST(StripQuotes, OneQuoteAtEachEndIndependently)
+{
+    EXPECT_EQ(stripped("\"/a/b\""), "/a/b");
+    EXPECT_EQ(stripped("/a/b\""), "/a/b");
+    EXPECT_EQ(stripped("\""), "");
+    EXPECT_EQ(stripped("\"\""), "");
+    EXPECT_EQ(stripped("\"\"/a\"\""), "\"/a\"");
+    EXPECT_EQ(stripped("/a[@n='x\"y']"), "/a[@n='x\"y']");
+    EXPECT_EQ(stripped(" \"/a\" "), " \"/a\" ");
+    // A text that fills its buffer loses its leading quote whole.
+    std::string full = "\"" + std::string(253, 'a');
+    EXPECT_EQ(stripped(full.c_str()), std::string(253, 'a'));
+    EXPECT_EQ(stripped("\"/ab", 5), "/ab");
+}
+
+}  // namespace
