@@ -1,25 +1,173 @@
-/* Placeholder until the XPath delta is built. */
+/*
+ * The XPath delta (-m): which leaves were modified, removed or added
+ * between a source file and a new file.
+ *
+ * Two walks: the source file is streamed against the loaded new file,
+ * giving "MOD=" and "DEL=" lines; then the new file is streamed against the
+ * loaded source file, giving "ADD=" lines.  Each line carries the leaf's
+ * XPath as the walk built it.
+ */
 #include "delta.h"
 
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <libxml/parser.h>
+
 #include "../cli/console.h"
+#include "../cli/reader.h"
+#include "../walk/walk.h"
 
 #include "../common/banned.h"
 
-int xml_create_xpath_delta(const char *src_file, const char *new_file, const char *delta_file)
+FILE *delta_fp = NULL;
+int delta_found = 0;
+int delta_add_pass = 0;
+xmlChar *delta_old_value = NULL;
+
+void clear_xpath_maps(void)
 {
-    (void)src_file;
-    (void)new_file;
-    (void)delta_file;
-    console_log(0, "%s: ###Error the Create-Xpath-Delta mode is not built yet\n", __func__);
-    return 1;
+    mapXpath.clear();
+    mapNXpath.clear();
+}
+
+int save_xpath_to_file(const char *xpath, int kind)
+{
+    if (!xpath) {
+        console_log(1, "%s: No XPATH specified\n", __func__);
+        return 1;
+    }
+    if (!delta_fp)
+        return 0;
+    /* Also a record that writes no line keeps the delta file. */
+    delta_found = 1;
+    if (!delta_add_pass && kind == DELTA_KIND_CHANGED) {
+        fprintf(delta_fp, "MOD=%s\n", xpath);
+        console_log(0, "%s: MOD=%s\n", __func__, xpath);
+    } else if (delta_add_pass && kind == DELTA_KIND_MISSING) {
+        fprintf(delta_fp, "ADD=%s\n", xpath);
+        console_log(0, "%s: ADD=%s\n", __func__, xpath);
+    } else if (!delta_add_pass && kind == DELTA_KIND_MISSING) {
+        fprintf(delta_fp, "DEL=%s\n", xpath);
+        console_log(0, "%s: DEL=%s\n", __func__, xpath);
+    }
+    /* A change seen again from the new file was written in the first walk. */
+    return 0;
+}
+
+static int record(const char *xpath, int kind)
+{
+    if (save_xpath_to_file(xpath, kind) != 0) {
+        console_log(0, "%s: ###Error save_xpath_to_file() failed\n", "check_delta");
+        return 1;
+    }
+    return 0;
 }
 
 int check_delta(XmlState *nDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader)
 {
-    (void)nDoc;
-    (void)Xpath;
+    char pri[XPATH_BUF_SIZE];
+    char *copy = NULL;
+    int len = Xpath ? static_cast<int>(strlen(Xpath)) : 0;
+    int result = 0;
+    int changed;
+    int rc;
+
     (void)nXpath;
-    (void)reader;
-    console_log(0, "%s: ###Error the Create-Xpath-Delta mode is not built yet\n", __func__);
-    return 1;
+    /* Also an XPath the library cannot evaluate counts as not found. */
+    if (xml_is_nodeset_exists(nDoc, Xpath) != 0) {
+        console_log(2, "%s: Tag not found: xpath=%s (len=%d)\n", __func__, show_str(Xpath), len);
+        return record(Xpath, DELTA_KIND_MISSING);
+    }
+    if (xml_get_prop(nDoc, Xpath, "PRI", pri, sizeof(pri)) == 0 && pri[0] == '1') {
+        console_log(1, "%s:++++PRI Attr set(Force update) xpath=%s\n", __func__, Xpath);
+        return record(Xpath, DELTA_KIND_CHANGED);
+    }
+
+    delta_old_value = xmlTextReaderValue(reader);
+    rc = xml_copy_node_value(nDoc, Xpath, &copy);
+    if (rc == 0 && copy[0] == '\0') {
+        console_log(2, "%s:++++Found Empty tag in N, set rc = -1\n", __func__);
+        rc = -1;
+    }
+    /* An empty element and an empty text are the same empty value. */
+    if (delta_old_value)
+        changed = rc != 0 || strcmp(reinterpret_cast<const char *>(delta_old_value), copy) != 0;
+    else
+        changed = rc == 0;
+
+    if (changed) {
+        console_log(2, "%s: Change detected - xpath=%s (len=%d) value:%s (old:%s)\n", __func__, Xpath, len,
+                    show_str(copy), show_str(reinterpret_cast<const char *>(delta_old_value)));
+        result = record(Xpath, DELTA_KIND_CHANGED);
+    } else {
+        console_log(2, "%s: No Change - xpath=%s (len=%d) value:%s (old:%s)\n", __func__, Xpath, len,
+                    show_str(copy), show_str(reinterpret_cast<const char *>(delta_old_value)));
+    }
+    xmlFree(delta_old_value);
+    delta_old_value = NULL;
+    free(copy);
+    return result;
+}
+
+int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
+{
+    char Xpath[XPATH_BUF_SIZE];
+    char nXpath[XPATH_BUF_SIZE];
+    XmlState *handle;
+    int result;
+
+    memset(Xpath, 0, sizeof(Xpath));
+    memset(nXpath, 0, sizeof(nXpath));
+    xml_lib_setup();
+    handle = xml_init();
+    if (!handle) {
+        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
+        return 1;
+    }
+    if (xml_load_document(handle, loaded_file) < 0) {
+        console_log(0, "%s: ###Error failed to load dest xml file\n", __func__);
+        xml_fini(handle);
+        return 1;
+    }
+    result = streamFile(walked_file, 0, Xpath, nXpath, handle, NULL);
+    xml_fini(handle);
+    xmlCleanupParser();
+    return result;
+}
+
+int xml_create_xpath_delta(const char *src_file, const char *new_file, const char *delta_file)
+{
+    int result;
+
+    console_log(1, "%s: Started\n", __func__);
+    delta_fp = delta_file ? fopen(delta_file, "w") : NULL;
+    if (!delta_fp) {
+        console_log(0, "%s: ###Error cannot create file:%s\n", __func__, show_str(delta_file));
+        return 1;
+    }
+
+    /* First walk: the source file against the new one. */
+    result = xml_read_through_src_file(src_file, new_file);
+    if (result != 0) {
+        result = 1;
+        console_log(0, "%s: ###Error xml_read_through_src_file() failed\n", __func__);
+    } else {
+        /* Second walk: the new file against the source, numbering anew. */
+        console_log(1, "\n%s: Checking XML Tags that where Added:\n", __func__);
+        console_log(1, "-----------------------------------------\n");
+        delta_add_pass = 1;
+        clear_xpath_maps();
+        result = xml_read_through_src_file(new_file, src_file);
+    }
+
+    fclose(delta_fp);
+    delta_fp = NULL;
+    if (!delta_found) {
+        console_log(0, "%s: ###No delta found\n", __func__);
+        unlink(delta_file);
+    }
+    return result;
 }

@@ -2,14 +2,38 @@
 #ifndef XMLCFG_DELTA_H
 #define XMLCFG_DELTA_H
 
+#include <stdio.h>
+
 #include <libxml/xmlreader.h>
 
 #include "../xmldata/xmldata.h"
 
+/* Kinds of record handed to save_xpath_to_file. */
+#define DELTA_KIND_CHANGED 0   /* value differs, or the loaded file forces it with PRI */
+#define DELTA_KIND_MISSING 2   /* no node of the loaded document matches */
+
+/* The delta file, open from before the first walk until after the second. */
+extern FILE *delta_fp;
+/* Set by every record made while delta_fp is open; decides if the file stays. */
+extern int delta_found;
+/* 0 in the walk of the source file, 1 in the walk of the new file. */
+extern int delta_add_pass;
+/* The walked leaf's text during one comparison, or NULL. */
+extern xmlChar *delta_old_value;
+
 /* -m: 0 when both walks ran to the end, 1 on failure. */
 int xml_create_xpath_delta(const char *src_file, const char *new_file, const char *delta_file);
 
+/* Walks one file against the other, loaded whole: 0 when the walk ran to the end. */
+int xml_read_through_src_file(const char *walked_file, const char *loaded_file);
+
 /* Leaf callback of the walk in delta mode: 0, or 1 when recording failed. */
 int check_delta(XmlState *nDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader);
+
+/* Writes the line for one record: 1 for a NULL xpath, else 0. */
+int save_xpath_to_file(const char *xpath, int kind);
+
+/* Empties mapXpath and mapNXpath so that a walk numbers from the start. */
+void clear_xpath_maps(void);
 
 #endif

@@ -7,6 +7,7 @@
 #   stderr    the expected standard error, byte for byte
 #   expected/ files that must exist after the run, byte for byte
 #   absent    names of files that must not exist after the run, one a line
+#             (an input named here is one that the run must remove)
 #   setup     optional shell script, run in the work folder before the tool
 #   README    what the case is about (not used)
 # Every other file is an input, copied into a fresh work folder where the
@@ -93,6 +94,7 @@ for f in "$work/orig"/* "$work/orig"/.[!.]*; do
     [ -e "$f" ] || continue
     b=$(basename "$f")
     [ -e "$case_dir/expected/$b" ] && continue
+    [ -f "$case_dir/absent" ] && grep -qxF -- "$b" "$case_dir/absent" && continue
     if [ ! -e "$work/run/$b" ]; then
         say "input $b was removed"
     elif [ -d "$f" ]; then

