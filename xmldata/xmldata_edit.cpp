@@ -50,43 +50,46 @@ extern "C" int xml_set_node_value(XmlState *state, const char *xpath, const char
     xmlNodePtr node;
     xmlXPathObjectPtr res = xmldata_select(state, xpath, 0, &node);
     xmlChar *encoded = NULL;
+    int rc = -1;
 
     /* The value is read up to its terminator; value_len is informational. */
     (void)value_len;
-    if (!node) {
-        xmlXPathFreeObject(res);
-        XMLDATA_RECORD("[%s]:[%s] - Unable to set node value for %s", xmldata_str(xpath));
-        return -1;
-    }
-    /* The content setter reads '&' and '<' as markup: escape them first so
-     * that the stored text is the value character for character. */
-    if (value)
-        encoded = xmlEncodeEntitiesReentrant(state->pDoc, BAD_CAST value);
-    if (encoded) {
-        xmlNodeSetContent(node, encoded);
-        xmlFree(encoded);
-    } else {
-        xmlNodeSetContent(node, BAD_CAST value);
+    if (node) {
+        /* The content setter reads '&' and '<' as markup: escape them
+         * first so that the stored text is the value character for
+         * character.  A null value empties the node. */
+        if (value)
+            encoded = xmlEncodeEntitiesReentrant(state->pDoc, BAD_CAST value);
+        if (encoded) {
+            xmlNodeSetContent(node, encoded);
+            xmlFree(encoded);
+        } else {
+            xmlNodeSetContent(node, BAD_CAST value);
+        }
+        rc = 0;
     }
     xmlXPathFreeObject(res);
-    return 0;
+    if (rc != 0)
+        XMLDATA_RECORD("[%s]:[%s] - Unable to set node value for %s", xmldata_str(xpath));
+    return rc;
 }
 
 extern "C" int xml_delete_node(XmlState *state, const char *xpath)
 {
     xmlNodePtr node;
     xmlXPathObjectPtr res = xmldata_select(state, xpath, 0, &node);
+    int rc = -1;
 
     /* The document node itself belongs to the handle and cannot go. */
     if (node && node->type != XML_DOCUMENT_NODE && node->type != XML_HTML_DOCUMENT_NODE) {
         xmlUnlinkNode(node);
         xmlFreeNode(node);
-        xmlXPathFreeObject(res);
-        return 0;
+        rc = 0;
     }
     xmlXPathFreeObject(res);
-    XMLDATA_RECORD("[%s]:[%s] - Unable to delete node at %s", xmldata_str(xpath));
-    return -1;
+    if (rc != 0)
+        XMLDATA_RECORD("[%s]:[%s] - Unable to delete node at %s", xmldata_str(xpath));
+    return rc;
 }
 
 extern "C" int xml_insert_node(XmlState *state, const char *xparent, const char *name)
@@ -101,12 +104,12 @@ extern "C" int xml_insert_node(XmlState *state, const char *xparent, const char 
         XMLDATA_RECORD("[%s]:[%s] - Unable to insert node for %s at %s", xmldata_str(name), xmldata_str(xparent));
         return -1;
     }
+    /* Once the parent is found the insertion counts as done; a copy that
+     * could not be appended is only released. */
     if (name)
         tmp = xmlNewNode(NULL, BAD_CAST name);
     if (tmp)
         copy = xmlDocCopyNode(tmp, state->pDoc, 1);
-    /* Once the parent is found the insertion counts as done; a copy that
-     * could not be appended is only released. */
     if (copy && !xmlAddChild(parent, copy))
         xmlFreeNode(copy);
     free_detached(tmp);
@@ -154,6 +157,7 @@ extern "C" int xml_insert_node_with_attr(XmlState *state, const char *xparent, c
     xmlNodePtr copy = NULL;
     char *step = NULL;
     char *bracket;
+    int malformed = 0;
     int rc = -1;
 
     if (xparent)
@@ -183,10 +187,8 @@ extern "C" int xml_insert_node_with_attr(XmlState *state, const char *xparent, c
         /* A malformed step changes nothing and has only this record. */
         XMLDATA_RECORD("[%s]:[%s] - %s: +Error Inavlid attribute syntax: xparent=%s, nodename=%s", __func__,
                        xmldata_str(xparent), xmldata_str(nodename));
-        free_detached(tmp);
-        free(step);
-        xmlXPathFreeObject(res);
-        return -1;
+        malformed = 1;
+        goto out;
     }
 
     copy = tmp ? xmlDocCopyNode(tmp, state->pDoc, 1) : NULL;
@@ -206,7 +208,8 @@ out:
     free_detached(tmp);
     free(step);
     xmlXPathFreeObject(res);
-    if (rc != 0)
+    /* A malformed step has its own record only. */
+    if (rc != 0 && !malformed)
         XMLDATA_RECORD("[%s]:[%s] - Unable to insert node with attribute %s for %s", xmldata_str(nodename),
                        xmldata_str(xparent));
     return rc;
@@ -239,6 +242,7 @@ extern "C" int xml_create_node_path_if_possible_with_attr(XmlState *state, const
 {
     char *base = NULL;
     char *slash;
+    int nested_failed = 0;
     int rc = -1;
 
     if (xpath)
@@ -252,13 +256,14 @@ extern "C" int xml_create_node_path_if_possible_with_attr(XmlState *state, const
     if (!selects_node(state, base) && xml_create_node_path_if_possible_with_attr(state, base) != 0) {
         XMLDATA_RECORD("[%s]:[%s] - %s: ++Error xml_create_node_path_if_possible_with_attr failed xpath=%s, base=%s",
                        __func__, xpath, base);
-        free(base);
-        return -1;
+        nested_failed = 1;
+        goto out;
     }
     rc = xml_insert_node_with_attr(state, base, slash + 1);
 out:
     free(base);
-    if (rc != 0)
+    /* A failed nested creation has its own record instead. */
+    if (rc != 0 && !nested_failed)
         XMLDATA_RECORD("[%s]:[%s] - Unable to create node %s", xmldata_str(xpath));
     return rc;
 }
