@@ -16,20 +16,24 @@
 /*
  * Moves path on to the next position of its last step: [k] becomes [k+1],
  * and a step without a position gets [2].  With record set the extra
- * occurrence is counted in mapXpath either way.
+ * occurrence is counted in mapXpath either way.  0, or -1 when a path at
+ * the end of its buffer could not be moved on (it would be tried forever).
  */
-static void next_position(char *path, int record)
+static int next_position(char *path, int record)
 {
+    char before[XPATH_BUF_SIZE];
     size_t len;
 
-    if (increment_xpath_index(path, record) == 0)
-        return;
-    if (record)
-        add_to_map(path);
-    /* The path is unchanged: append the position, cut at the buffer's end. */
-    len = strlen(path);
-    if (len < XPATH_BUF_SIZE - 1)
-        snprintf(path + len, XPATH_BUF_SIZE - len, "[%d]", 2);
+    snprintf(before, sizeof(before), "%s", path);
+    if (increment_xpath_index(path, record) != 0) {
+        if (record)
+            add_to_map(path);
+        /* The path is unchanged: append the position, cut at the buffer's end. */
+        len = strlen(path);
+        if (len < XPATH_BUF_SIZE - 1)
+            snprintf(path + len, XPATH_BUF_SIZE - len, "[%d]", 2);
+    }
+    return strcmp(before, path) == 0 ? -1 : 0;
 }
 
 int check_node_in_doc(XmlState *doc, const char *path, const char *label, int proceed_on_mismatch)
@@ -55,7 +59,8 @@ int check_node_in_doc(XmlState *doc, const char *path, const char *label, int pr
         if (!proceed_on_mismatch)
             return 1;
         snprintf(prev, sizeof(prev), "%s", next);
-        next_position(next, 0);
+        if (next_position(next, 0) != 0)
+            return 1;
         console_log(0, "%s:+++Index got adjusted (Xpath new=%s, old=%s)\n", __func__, next, prev);
     }
 }
@@ -79,7 +84,10 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
         }
         console_log(0, "%s:+++Attribute doesn't match, try by increasing index\n", __func__);
         snprintf(old, sizeof(old), "%s", Xpath);
-        next_position(Xpath, 1);
+        if (next_position(Xpath, 1) != 0) {
+            console_log(0, "%s: ###Error no room to move on from Xpath:%s\n", __func__, Xpath);
+            return 1;
+        }
         console_log(0, "%s:+++Index got adjusted (Xpath new=%s, old=%s)\n", __func__, Xpath, old);
     }
 

@@ -144,6 +144,26 @@ TEST_F(Merge, PlacementWithoutPositionTriesSecondAndCountsThePath)
     EXPECT_EQ(body(n), "<config><item kind=\"x\">base</item><item>a&amp;b</item></config>\n");
 }
 
+TEST_F(Merge, SearchesEndWhenAFullPathCannotMoveOn)
+{
+    // A path that fills its buffer has no room for another position: the
+    // searches must give up rather than try the same element forever.
+    const std::string name(XPATH_BUF_SIZE - 1 - strlen("/config[1]/"), 'a');
+    const std::string text = "<config><" + name + " kind='x'/></config>";
+    n = load(text.c_str());
+    set_path(("/config[1]/" + name).c_str());
+    ASSERT_EQ(strlen(path), size_t(XPATH_BUF_SIZE - 1));
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(check_node_in_doc(n, path, "O-file", 1), 1);
+    EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "v"), 1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("add_node_or_set_content: ###Error no room to move on from Xpath:/config[1]/aaa"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(body(n), "<config><" + name + " kind=\"x\"/></config>\n");
+}
+
 TEST_F(Merge, PlacementFailsWhenTheParentCannotBeReached)
 {
     n = load("<config/>");
