@@ -4,7 +4,7 @@
 # parsed documents.
 #
 # usage: bench/run_merge_bench.sh XMLCFG DIR [RUNS]
-#   DIR holds old.xml, new.xml and device.xml (see gen_merge_bench.py); the
+#   DIR holds old.xml, new.xml and device.xml (see gen_merge_bench.sh); the
 #   merge runs on a copy of device.xml.
 set -eu
 bin=$1
