@@ -1,27 +1,142 @@
-/* Placeholder until the three-way merge is built. */
+/*
+ * The three-way merge: walks the device's file D against the new release's
+ * file N (the output document) and the old release's file O, decides for
+ * every leaf of D whether the device's value goes into N, and saves the
+ * merged N over D once the whole walk has succeeded.
+ */
 #include "merge.h"
 
+#include <stdlib.h>
+#include <string.h>
+
+#include <libxml/parser.h>
+
 #include "../cli/console.h"
+#include "../cli/reader.h"
+#include "../walk/walk.h"
 
 #include "../common/banned.h"
 
+int keep_local_tags = 1;
+
 int xml_merge_and_update(const char *src_file, const char *new_file, const char *dest_file, int discard_local_tags)
 {
-    (void)src_file;
-    (void)new_file;
-    (void)dest_file;
-    (void)discard_local_tags;
-    console_log(0, "%s: ###Error the 3-Way-Merge mode is not built yet\n", __func__);
-    return 1;
+    char Xpath[XPATH_BUF_SIZE];
+    char nXpath[XPATH_BUF_SIZE];
+    XmlState *nDoc;
+    XmlState *oDoc;
+    int result;
+
+    memset(Xpath, 0, sizeof(Xpath));
+    memset(nXpath, 0, sizeof(nXpath));
+    console_log(0, "%s: Started\n", __func__);
+    if (discard_local_tags)
+        keep_local_tags = 0;
+    xml_lib_setup();
+
+    nDoc = xml_init();
+    if (!nDoc) {
+        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
+        return 1;
+    }
+    if (xml_load_document(nDoc, new_file) < 0) {
+        console_log(0, "%s: ###Error failed to load NEW xml file:%s\n", __func__, show_str(new_file));
+        xml_fini(nDoc);
+        return 1;
+    }
+    oDoc = xml_init();
+    if (!oDoc) {
+        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
+        xml_fini(nDoc);
+        return 1;
+    }
+    if (xml_load_document(oDoc, src_file) < 0) {
+        console_log(0, "%s: ###Error failed to load SRC xml file:%s\n", __func__, show_str(src_file));
+        xml_fini(oDoc);
+        xml_fini(nDoc);
+        return 1;
+    }
+
+    /* D is only read until the walk is over; a walk that failed anywhere,
+     * D not well formed included, leaves it as it was. */
+    if (streamFile(dest_file, 0, Xpath, nXpath, nDoc, oDoc) != 0) {
+        console_log(0, "%s: ###Error during merge, Discard changes to output XML\n", __func__);
+        result = 1;
+    } else if (xml_save_document(nDoc, dest_file) == -1) {
+        console_log(0, "%s: ###Error Failed to save OUT xml file:%s\n", __func__, show_str(dest_file));
+        result = 1;
+    } else {
+        console_log(1, "%s: Successfully saved out file:%s\n", __func__, show_str(dest_file));
+        result = 0;
+    }
+
+    xml_fini(oDoc);
+    xml_fini(nDoc);
+    xmlCleanupParser();
+    return result;
+}
+
+/*
+ * Whether the device's value differs from what the old release shipped.
+ * o_status is 0 when O's value was read and is not empty.
+ */
+static int is_user_change(const char *d_value, const char *o_value, int o_status)
+{
+    if (d_value)
+        return o_status != 0 || strcmp(d_value, o_value) != 0;
+    return o_status == 0;
 }
 
 int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader)
 {
-    (void)nDoc;
-    (void)oDoc;
-    (void)Xpath;
+    char pri[XPATH_BUF_SIZE];
+    xmlChar *d_text = NULL;
+    const char *d_value;
+    char *o_value = NULL;
+    int o_status;
+    int pri_set;
+    int result = 0;
+
     (void)nXpath;
-    (void)reader;
-    console_log(0, "%s: ###Error the 3-Way-Merge mode is not built yet\n", __func__);
-    return 1;
+
+    if (check_node_in_doc(nDoc, Xpath, "N-file", 0) != 0) {
+        if (!keep_local_tags)
+            return 0;   /* local tags are discarded */
+        if (check_node_in_doc(oDoc, Xpath, "O-file", 1) == 0)
+            return 0;   /* the new release dropped the element */
+        console_log(0, "%s:++++Local tag found in D (Xpath=%s)\n", __func__, Xpath);
+        return add_node_or_set_content(nDoc, Xpath, reader, NULL);
+    }
+
+    /* A PRI beginning with 1 on N's element forces N's value. */
+    pri_set = xml_get_prop(nDoc, Xpath, "PRI", pri, sizeof(pri)) == 0 && pri[0] == '1';
+    if (pri_set) {
+        console_log(1, "%s:++++Rule 1-5:PRI Attr set--Keep N(xpath=%s)\n", __func__, Xpath);
+        return 0;
+    }
+
+    if (reader)
+        d_text = xmlTextReaderValue(reader);
+    d_value = reinterpret_cast<const char *>(d_text);
+    o_status = xml_copy_node_value(oDoc, Xpath, &o_value) == 0 ? 0 : -1;
+    if (o_status == 0 && o_value[0] == '\0') {
+        console_log(2, "%s:++++Found Empty tag in O, set rc = -1\n", __func__);
+        o_status = -1;
+    }
+
+    if (is_user_change(d_value, o_value, o_status)) {
+        console_log(0, "%s:++++Rule 2-6:O!=D PRI:%d)--Copy D to N(User change)(Xpath=%s); value(O=%s; D=%s), rc:%d\n",
+                    __func__, pri_set, Xpath, show_str(o_value), show_str(d_value), o_status);
+        if (add_node_or_set_content(nDoc, Xpath, NULL, d_value) != 0) {
+            console_log(0, "%s: ###Error add_node_or_set_content() failed\n", __func__);
+            result = 1;
+        }
+    } else {
+        console_log(0, "%s:++++Rule 3-4:O==D(PRI:%d)--Keep N(Xpath=%s) value(O=%s; D=%s), rc:%d\n", __func__,
+                    pri_set, Xpath, show_str(o_value), show_str(d_value), o_status);
+    }
+
+    xmlFree(d_text);
+    free(o_value);
+    return result;
 }

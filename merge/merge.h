@@ -7,10 +7,33 @@
 
 #include "../xmldata/xmldata.h"
 
+/* 1 (the default): elements found only on the device are added to the
+ * output; 0 (-p): they are discarded.  Decided once, before the walk. */
+extern int keep_local_tags;
+
 /* Default mode: 0 merged and saved over dest_file, 1 failure (dest_file unchanged). */
 int xml_merge_and_update(const char *src_file, const char *new_file, const char *dest_file, int discard_local_tags);
 
 /* Leaf callback of the walk in merge mode: 0 settled, 1 failure. */
 int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader);
+
+/*
+ * 0 when doc holds an element at path whose attributes match the walked
+ * element's (mapAttr), 1 when not.  With proceed_on_mismatch set, an
+ * element with other attributes sends the search on to the next positional
+ * index of the last step.  label names the document in the trace.
+ */
+int check_node_in_doc(XmlState *doc, const char *path, const char *label, int proceed_on_mismatch);
+
+/*
+ * Makes sure the walked element exists in the output document doc, with
+ * any missing ancestors, and gives it value (or, when value is NULL, the
+ * reader's text; no text empties it).  When doc holds an element of the
+ * same name but other attributes at the walked position, the element goes
+ * to the next index: Xpath (XPATH_BUF_SIZE bytes) is rewritten in place
+ * and the extra occurrence recorded in mapXpath, so that later siblings of
+ * the walk stay in step with doc.  0, or 1 when creating or setting failed.
+ */
+int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader, const char *value);
 
 #endif

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Measures one three-way merge: wall time and peak memory of the merge, and
+# for comparison the peak memory of a program that only holds the three
+# parsed documents.
+#
+# usage: bench/run_merge_bench.sh XMLCFG DIR [RUNS]
+#   DIR holds old.xml, new.xml and device.xml (see gen_merge_bench.sh); the
+#   merge runs on a copy of device.xml.
+set -eu
+bin=$1
+dir=$2
+runs=${3:-5}
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cc -O2 -o "$work/hold_docs" "$here/hold_docs.c" $(pkg-config --cflags --libs libxml-2.0)
+
+measure() {   # prints "wall_s user_s sys_s max_rss_kb" for one command
+    /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" > /dev/null 2> "$work/stderr" || {
+        echo "command failed: $*" >&2; cat "$work/stderr" >&2; exit 1; }
+    cat "$work/time"
+}
+
+echo "files: $(wc -c < "$dir/old.xml") / $(wc -c < "$dir/new.xml") / $(wc -c < "$dir/device.xml") bytes (O/N/D)"
+best=""
+for i in $(seq "$runs"); do
+    cp "$dir/device.xml" "$work/device.xml"
+    r=$(measure "$bin" -v 0 -s "$dir/old.xml" -n "$dir/new.xml" -d "$work/device.xml")
+    set -- $r
+    echo "merge run $i: $1 s wall, $2 s user + $3 s system, peak RSS $4 kB"
+done
+echo "merge decisions logged: $(grep -c 'Rule\|Local tag' "$work/stderr" || true)"
+r=$(measure "$work/hold_docs" "$dir/old.xml" "$dir/new.xml" "$dir/device.xml")
+echo "holding O, N and D parsed: peak RSS ${r##* } kB"
+r=$(measure "$work/hold_docs" "$dir/old.xml" "$dir/new.xml")
+echo "holding O and N parsed: peak RSS ${r##* } kB"
+r=$(measure "$work/hold_docs")
+echo "empty process with libxml2: peak RSS ${r##* } kB"

@@ -1,0 +1,131 @@
+/*
+ * Placement of the walked element in a document: finding its counterpart
+ * and creating or updating it in the merge's output document.
+ */
+#include "merge.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "../cli/console.h"
+#include "../walk/walk.h"
+
+#include "../common/banned.h"
+
+/*
+ * Moves path on to the next position of its last step: [k] becomes [k+1],
+ * and a step without a position gets [2].  With record set the extra
+ * occurrence is counted in mapXpath either way.  0, or -1 when a path at
+ * the end of its buffer could not be moved on (it would be tried forever).
+ */
+static int next_position(char *path, int record)
+{
+    char before[XPATH_BUF_SIZE];
+    size_t len;
+
+    snprintf(before, sizeof(before), "%s", path);
+    if (increment_xpath_index(path, record) != 0) {
+        if (record)
+            add_to_map(path);
+        /* The path is unchanged: append the position, cut at the buffer's end. */
+        len = strlen(path);
+        if (len < XPATH_BUF_SIZE - 1)
+            snprintf(path + len, XPATH_BUF_SIZE - len, "[%d]", 2);
+    }
+    return strcmp(before, path) == 0 ? -1 : 0;
+}
+
+int check_node_in_doc(XmlState *doc, const char *path, const char *label, int proceed_on_mismatch)
+{
+    char next[XPATH_BUF_SIZE];
+    char prev[XPATH_BUF_SIZE];
+
+    snprintf(next, sizeof(next), "%s", show_str(path));
+    /* Each try moves one position on; the first position past the last
+     * sibling selects nothing, which ends the search. */
+    for (;;) {
+        if (xml_is_nodeset_exists(doc, next) != 0) {
+            console_log(2, "%s:+++Nodeset doesn't exists:%s\n", __func__, show_str(label));
+            return 1;
+        }
+        console_log(2, "%s:+++Found node, checking attributes:%s\n", __func__, show_str(label));
+        if (xpath_compare_attr(doc, next, 0) == 0) {
+            console_log(2, "%s:+++Attribute match in:%s\n", __func__, show_str(label));
+            return 0;
+        }
+        console_log(2, "%s:+++Attribute doesn't match:%s, proceed_on_mismatch:%d\n", __func__, show_str(label),
+                    proceed_on_mismatch);
+        if (!proceed_on_mismatch)
+            return 1;
+        snprintf(prev, sizeof(prev), "%s", next);
+        if (next_position(next, 0) != 0)
+            return 1;
+        console_log(0, "%s:+++Index got adjusted (Xpath new=%s, old=%s)\n", __func__, next, prev);
+    }
+}
+
+int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader, const char *value)
+{
+    char old[XPATH_BUF_SIZE];
+    xmlChar *read_value = NULL;
+    char *current = NULL;
+    int exists = 0;
+    int rc = 0;
+
+    /* Find the position where the walked element is, or is to be created:
+     * an element of the same name with other attributes is passed over. */
+    while (xml_is_nodeset_exists(doc, Xpath) == 0) {
+        console_log(0, "%s:+++Found node, checking attributes\n", __func__);
+        if (xpath_compare_attr(doc, Xpath, 0) == 0) {
+            console_log(0, "%s:+++Attribute match\n", __func__);
+            exists = 1;
+            break;
+        }
+        console_log(0, "%s:+++Attribute doesn't match, try by increasing index\n", __func__);
+        snprintf(old, sizeof(old), "%s", Xpath);
+        if (next_position(Xpath, 1) != 0) {
+            console_log(0, "%s: ###Error no room to move on from Xpath:%s\n", __func__, Xpath);
+            return 1;
+        }
+        console_log(0, "%s:+++Index got adjusted (Xpath new=%s, old=%s)\n", __func__, Xpath, old);
+    }
+
+    if (exists) {
+        console_log(0, "%s:+++Node Exists - gXpath=%s (len=%d)\n", __func__, Xpath, (int)strlen(Xpath));
+    } else if (xml_create_node_path_if_possible_with_attr(doc, Xpath) != 0) {
+        console_log(0, "%s: ###Error xml_create_node_path_if_possible() failed\n", __func__);
+        return 1;
+    } else {
+        console_log(0, "%s: +++Added - gXpath=%s (len=%d)\n", __func__, Xpath, (int)strlen(Xpath));
+    }
+
+    /* The reader gives the text of a text node, nothing for an element. */
+    if (!value && reader) {
+        read_value = xmlTextReaderValue(reader);
+        value = reinterpret_cast<const char *>(read_value);
+    }
+
+    if (value) {
+        int len = (int)strlen(value);
+
+        if (xml_copy_node_value(doc, Xpath, &current) == 0 && strcmp(current, value) == 0) {
+            console_log(1, "%s: ++Value exists - Value (len:%d): %s\n", __func__, len, value);
+        } else if (xml_set_node_value(doc, Xpath, value, len) != 0) {
+            console_log(0, "%s: ###Error xml_set_node_value() failed\n", __func__);
+            rc = 1;
+        } else {
+            console_log(1, "%s: +++Setting -- Value(len:%d): %s\n", __func__, len, value);
+        }
+    } else {
+        console_log(1, "%s: +++Empty node\n", __func__);
+        if (xml_set_node_value(doc, Xpath, NULL, 0) != 0) {
+            console_log(0, "%s: ###Error xml_set_node_value() failed\n", __func__);
+            rc = 1;
+        }
+    }
+
+    xmlFree(read_value);
+    free(current);
+    return rc;
+}

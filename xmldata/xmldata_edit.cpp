@@ -1,0 +1,269 @@
+/*
+ * Document store: editing by XPath.  Set a node's text, delete a node,
+ * append a child element, and create a missing element path step by step,
+ * optionally giving each created element the attributes named in its step.
+ *
+ * New elements are built detached, copied into the document and appended
+ * as the last child of their parent; they carry no namespace, no text and
+ * no whitespace around them.
+ */
+#include "xmldata.h"
+#include "xmldata_log.h"
+#include "xmldata_select.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <libxml/entities.h>
+#include <libxml/xpathInternals.h>
+
+#include "../common/banned.h"
+
+/*
+ * 1 when xpath can be evaluated and selects at least one node.  Used by the
+ * path creation to find the deepest ancestor that exists; an expression
+ * that cannot be evaluated counts as selecting nothing and writes no record
+ * (the library reports it through its error handler).
+ */
+static int selects_node(XmlState *state, const char *xpath)
+{
+    xmlXPathObjectPtr res = xmlXPathEvalExpression(BAD_CAST xpath, state->pCtxt);
+    int found = 0;
+
+    if (res && res->type == XPATH_NODESET && !xmlXPathNodeSetIsEmpty(res->nodesetval))
+        found = 1;
+    xmlXPathFreeObject(res);
+    return found;
+}
+
+/* Releases an element that was built outside the document. */
+static void free_detached(xmlNodePtr node)
+{
+    if (node) {
+        xmlUnlinkNode(node);
+        xmlFreeNode(node);
+    }
+}
+
+extern "C" int xml_set_node_value(XmlState *state, const char *xpath, const char *value, int value_len)
+{
+    xmlNodePtr node;
+    xmlXPathObjectPtr res = xmldata_select(state, xpath, 0, &node);
+    xmlChar *encoded = NULL;
+    int rc = -1;
+
+    /* The value is read up to its terminator; value_len is informational. */
+    (void)value_len;
+    if (node) {
+        /* The content setter reads '&' and '<' as markup: escape them
+         * first so that the stored text is the value character for
+         * character.  A null value empties the node. */
+        if (value)
+            encoded = xmlEncodeEntitiesReentrant(state->pDoc, BAD_CAST value);
+        if (encoded) {
+            xmlNodeSetContent(node, encoded);
+            xmlFree(encoded);
+        } else {
+            xmlNodeSetContent(node, BAD_CAST value);
+        }
+        rc = 0;
+    }
+    xmlXPathFreeObject(res);
+    if (rc != 0)
+        XMLDATA_RECORD("[%s]:[%s] - Unable to set node value for %s", xmldata_str(xpath));
+    return rc;
+}
+
+extern "C" int xml_delete_node(XmlState *state, const char *xpath)
+{
+    xmlNodePtr node;
+    xmlXPathObjectPtr res = xmldata_select(state, xpath, 0, &node);
+    int rc = -1;
+
+    /* The document node itself belongs to the handle and cannot go. */
+    if (node && node->type != XML_DOCUMENT_NODE && node->type != XML_HTML_DOCUMENT_NODE) {
+        xmlUnlinkNode(node);
+        xmlFreeNode(node);
+        rc = 0;
+    }
+    xmlXPathFreeObject(res);
+    if (rc != 0)
+        XMLDATA_RECORD("[%s]:[%s] - Unable to delete node at %s", xmldata_str(xpath));
+    return rc;
+}
+
+extern "C" int xml_insert_node(XmlState *state, const char *xparent, const char *name)
+{
+    xmlNodePtr parent;
+    xmlXPathObjectPtr res = xmldata_select(state, xparent, 0, &parent);
+    xmlNodePtr tmp = NULL;
+    xmlNodePtr copy = NULL;
+
+    if (!parent) {
+        xmlXPathFreeObject(res);
+        XMLDATA_RECORD("[%s]:[%s] - Unable to insert node for %s at %s", xmldata_str(name), xmldata_str(xparent));
+        return -1;
+    }
+    /* Once the parent is found the insertion counts as done; a copy that
+     * could not be appended is only released. */
+    if (name)
+        tmp = xmlNewNode(NULL, BAD_CAST name);
+    if (tmp)
+        copy = xmlDocCopyNode(tmp, state->pDoc, 1);
+    if (copy && !xmlAddChild(parent, copy))
+        xmlFreeNode(copy);
+    free_detached(tmp);
+    xmlXPathFreeObject(res);
+    return 0;
+}
+
+/*
+ * Reads the attribute tests @name='value' of a step, from scan on, onto
+ * node.  Everything between the tests (" and ", brackets, positions) is
+ * passed over.  The step buffer is cut in place.  0, or -1 when a test has
+ * no '=' or no pair of apostrophes, or an attribute cannot be added.
+ */
+static int add_step_attributes(xmlNodePtr node, char *scan)
+{
+    char *at;
+
+    while ((at = strchr(scan, '@')) != NULL) {
+        char *eq = strchr(at + 1, '=');
+        char *open;
+        char *close;
+
+        if (!eq)
+            return -1;
+        open = strchr(eq + 1, '\'');
+        if (!open)
+            return -1;
+        close = strchr(open + 1, '\'');
+        if (!close)
+            return -1;
+        *eq = '\0';
+        *close = '\0';
+        if (!node || !xmlNewProp(node, BAD_CAST(at + 1), BAD_CAST(open + 1)))
+            return -1;
+        scan = close + 1;
+    }
+    return 0;
+}
+
+extern "C" int xml_insert_node_with_attr(XmlState *state, const char *xparent, const char *nodename)
+{
+    xmlXPathObjectPtr res = NULL;
+    xmlNodePtr parent = NULL;
+    xmlNodePtr tmp = NULL;
+    xmlNodePtr copy = NULL;
+    char *step = NULL;
+    char *bracket;
+    int malformed = 0;
+    int rc = -1;
+
+    if (xparent)
+        res = xmlXPathEvalExpression(BAD_CAST xparent, state->pCtxt);
+    if (!res) {
+        XMLDATA_RECORD("[%s]:[%s] - +Error: unable to evaluate xpath expression \"%s\"", xmldata_str(xparent));
+        goto out;
+    }
+    if (res->type == XPATH_NODESET && !xmlXPathNodeSetIsEmpty(res->nodesetval))
+        parent = xmlXPathNodeSetItem(res->nodesetval, 0);
+    if (!parent) {
+        XMLDATA_RECORD("[%s]:[%s] - %s: +Error - pNodeSet and nodeTab doesn't exists,xparent:%s", __func__,
+                       xmldata_str(xparent));
+        goto out;
+    }
+    if (nodename)
+        step = strdup(nodename);
+    if (!step)
+        goto out;
+
+    /* name, or name[...]: the text before the first '[' names the element. */
+    bracket = strchr(step, '[');
+    if (bracket)
+        *bracket = '\0';
+    tmp = xmlNewNode(NULL, BAD_CAST step);
+    if (bracket && add_step_attributes(tmp, bracket + 1) != 0) {
+        /* A malformed step changes nothing and has only this record. */
+        XMLDATA_RECORD("[%s]:[%s] - %s: +Error Inavlid attribute syntax: xparent=%s, nodename=%s", __func__,
+                       xmldata_str(xparent), xmldata_str(nodename));
+        malformed = 1;
+        goto out;
+    }
+
+    copy = tmp ? xmlDocCopyNode(tmp, state->pDoc, 1) : NULL;
+    if (!copy) {
+        XMLDATA_RECORD("[%s]:[%s] - %s: +Error: xmlDocCopyNode failed, xparent=%s, nodename=%s", __func__,
+                       xmldata_str(xparent), xmldata_str(nodename));
+        goto out;
+    }
+    if (!xmlAddChild(parent, copy)) {
+        XMLDATA_RECORD("[%s]:[%s] - %s: +Error: xmlAddChild failed, xparent=%s, nodename=%s", __func__,
+                       xmldata_str(xparent), xmldata_str(nodename));
+        xmlFreeNode(copy);
+        goto out;
+    }
+    rc = 0;
+out:
+    free_detached(tmp);
+    free(step);
+    xmlXPathFreeObject(res);
+    /* A malformed step has its own record only. */
+    if (rc != 0 && !malformed)
+        XMLDATA_RECORD("[%s]:[%s] - Unable to insert node with attribute %s for %s", xmldata_str(nodename),
+                       xmldata_str(xparent));
+    return rc;
+}
+
+extern "C" int xml_create_node_path_if_possible(XmlState *state, const char *xpath)
+{
+    char *parent = NULL;
+    char *slash;
+
+    if (xpath && !strchr(xpath, '@') && !strchr(xpath, '['))
+        parent = strdup(xpath);
+    slash = parent ? strrchr(parent, '/') : NULL;
+    if (!slash) {
+        free(parent);
+        XMLDATA_RECORD("[%s]:[%s] - Unable to create node path for %s", xmldata_str(xpath));
+        return -1;
+    }
+    *slash = '\0';
+    /* Missing ancestors first, top-down through the recursion.  The nested
+     * steps report their own failures; the path counts as created anyway. */
+    if (!selects_node(state, parent))
+        xml_create_node_path_if_possible(state, parent);
+    xml_insert_node(state, parent, slash + 1);
+    free(parent);
+    return 0;
+}
+
+extern "C" int xml_create_node_path_if_possible_with_attr(XmlState *state, const char *xpath)
+{
+    char *base = NULL;
+    char *slash;
+    int nested_failed = 0;
+    int rc = -1;
+
+    if (xpath)
+        base = strdup(xpath);
+    slash = base ? strrchr(base, '/') : NULL;
+    if (!slash)
+        goto out;
+    *slash = '\0';
+    /* One trailing step less per level, down to the deepest ancestor that
+     * exists; the missing ones are then created top-down on the way back. */
+    if (!selects_node(state, base) && xml_create_node_path_if_possible_with_attr(state, base) != 0) {
+        XMLDATA_RECORD("[%s]:[%s] - %s: ++Error xml_create_node_path_if_possible_with_attr failed xpath=%s, base=%s",
+                       __func__, xpath, base);
+        nested_failed = 1;
+        goto out;
+    }
+    rc = xml_insert_node_with_attr(state, base, slash + 1);
+out:
+    free(base);
+    /* A failed nested creation has its own record instead. */
+    if (rc != 0 && !nested_failed)
+        XMLDATA_RECORD("[%s]:[%s] - Unable to create node %s", xmldata_str(xpath));
+    return rc;
+}
