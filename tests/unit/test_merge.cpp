@@ -13,6 +13,7 @@
 
 #include <libxml/parser.h>
 
+#include "doc_text.h"
 #include "../../cli/console.h"
 #include "../../merge/merge.h"
 #include "../../walk/walk.h"
@@ -48,11 +49,7 @@ protected:
     // The root element as the store would save it.
     std::string body(XmlState *s)
     {
-        xmlChar *mem = nullptr;
-        int size = 0;
-        xmlDocDumpMemory(get_pDoc(s), &mem, &size);
-        std::string text(reinterpret_cast<const char *>(mem), size);
-        xmlFree(mem);
+        std::string text = doc_text(s);
         return text.substr(text.find('\n') + 1);
     }
 

@@ -10,6 +10,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include "doc_text.h"
 #include "recording_debug.h"
 #include "xmldata.h"
 
@@ -47,15 +48,7 @@ protected:
     }
 
     // The document as xml_save_document would write it.
-    std::string dump()
-    {
-        xmlChar *mem = nullptr;
-        int size = 0;
-        xmlDocDumpMemory(get_pDoc(state), &mem, &size);
-        std::string s(reinterpret_cast<const char *>(mem), size);
-        xmlFree(mem);
-        return s;
-    }
+    std::string dump() { return doc_text(state); }
 
     // Only the root element's serialisation, which keeps expectations short.
     std::string body()

@@ -9,6 +9,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include "doc_text.h"
 #include "../../cli/console.h"
 #include "../../crossmerge/crossmerge.h"
 #include "../../crossmerge/xpath_ops.h"
@@ -44,15 +45,7 @@ protected:
     }
 
     // The whole document as the store would save it.
-    std::string dump()
-    {
-        xmlChar *mem = nullptr;
-        int size = 0;
-        xmlDocDumpMemory(get_pDoc(state), &mem, &size);
-        std::string s(reinterpret_cast<const char *>(mem), size);
-        xmlFree(mem);
-        return s;
-    }
+    std::string dump() { return doc_text(state); }
 
     // The text an XPath reads back, or "<failed>".
     std::string read(const char *xpath)
