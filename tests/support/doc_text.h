@@ -1,13 +1,16 @@
-// A loaded document as the store would save it, for comparing in tests.
+// Documents and files as text, for comparing in tests.
 #ifndef XMLCFG_TEST_DOC_TEXT_H
 #define XMLCFG_TEST_DOC_TEXT_H
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include <libxml/tree.h>
 
 #include "xmldata.h"
 
+// A loaded document as the store would save it.
 inline std::string doc_text(XmlState *state)
 {
     xmlChar *mem = nullptr;
@@ -17,6 +20,27 @@ inline std::string doc_text(XmlState *state)
     std::string text(reinterpret_cast<const char *>(mem), size);
     xmlFree(mem);
     return text;
+}
+
+// The same without the XML declaration: the root element and what follows.
+inline std::string doc_body(XmlState *state)
+{
+    std::string text = doc_text(state);
+    return text.substr(text.find('\n') + 1);
+}
+
+inline std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline void write_file(const std::string &path, const std::string &text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
 }
 
 #endif

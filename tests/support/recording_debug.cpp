@@ -3,6 +3,8 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include <gtest/gtest.h>
+
 #include "../../platform/tolu_debug/tolu_debug.h"
 
 __attribute__((format(printf, 1, 0)))
@@ -25,13 +27,24 @@ void debug_reset()
     debug_calls().clear();
 }
 
-std::vector<std::string> debug_log_texts()
+std::vector<std::string> store_records()
 {
     std::vector<std::string> texts;
+    const std::vector<DebugCall> &c = debug_calls();
 
-    for (const DebugCall &c : debug_calls())
-        if (c.function == "log")
-            texts.push_back(c.text);
+    EXPECT_EQ(c.size() % 4, 0u) << "a record is four calls";
+    for (size_t i = 0; i + 3 < c.size(); i += 4) {
+        EXPECT_EQ(c[i].function, "get_level_name");
+        EXPECT_EQ(c[i].number, 3);
+        EXPECT_EQ(c[i + 1].function, "syslog");
+        EXPECT_EQ(c[i + 1].number, 138);
+        EXPECT_EQ(c[i + 1].text, c[i + 3].text);
+        EXPECT_EQ(c[i + 2].function, "get_level_name");
+        EXPECT_EQ(c[i + 3].function, "log");
+        EXPECT_EQ(c[i + 3].module, "XMLDATA");
+        EXPECT_EQ(c[i + 3].number, 3);
+        texts.push_back(c[i + 3].text);
+    }
     return texts;
 }
 

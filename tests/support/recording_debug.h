@@ -18,7 +18,16 @@ struct DebugCall {
 /* Every call since the last reset, in order. */
 std::vector<DebugCall> &debug_calls();
 void debug_reset();
-/* The expanded texts of the module-log records only. */
-std::vector<std::string> debug_log_texts();
+/*
+ * The texts of the store's records since the last reset, in order, each
+ * checked to be four calls: level name, system log, level name, module log
+ * "XMLDATA" at level 3, both logs with the same text.
+ */
+std::vector<std::string> store_records();
+/* A record's text as the store writes it. */
+inline std::string rec(const std::string &text)
+{
+    return "[XMLDATA]:[CRIT] - " + text;
+}
 
 #endif
