@@ -10,27 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "../support/doc_text.h"
 #include "xmldata.h"
 
 namespace {
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void write_file(const std::string &path, const std::string &text)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
 
 bool exists(const std::string &path)
 {
@@ -111,45 +96,31 @@ TEST_F(Script, LongCommandLineIsCutAt255AndStillRun)
 }
 
 // The shipped script does the work when no status is forced.
-TEST_F(Script, ShippedScriptValidates)
+TEST_F(Script, ShippedScriptValidatesBacksUpAndSums)
 {
     const std::string good = std::string(TEST_DATA_DIR) + "/store.xml";
     const std::string bad = dir + "/bad.xml";
-    const std::string report = dir + "/report.txt";
+    const std::string nowhere = dir + "/no/such/folder/x";
     write_file(bad, "<?xml version=\"1.0\"?>\n<config><a></config>\n");
-
     EXPECT_EQ(xml_validate_file(good.c_str(), "/dev/null"), 0);
-    EXPECT_EQ(xml_validate_file(bad.c_str(), report.c_str()), 256);
-    EXPECT_NE(read_file(report), "");
+    EXPECT_EQ(xml_validate_file(bad.c_str(), (dir + "/report.txt").c_str()), 256);
+    EXPECT_NE(read_file(dir + "/report.txt"), "");
     // A file that is not there is a usage error of the script (status 2).
     EXPECT_EQ(xml_validate_file((dir + "/none.xml").c_str(), "/dev/null"), 2 * 256);
-}
 
-TEST_F(Script, ShippedScriptBacksUp)
-{
     const std::string src = dir + "/config.xml";
-    const std::string dest = dir + "/config.bak";
-    const std::string into = dir + "/saved";
-    write_file(src, "<config>1</config>\n");
-
-    EXPECT_EQ(xml_backup_file(src.c_str(), dest.c_str()), 0);
-    EXPECT_EQ(read_file(dest), "<config>1</config>\n");
-    // A folder receives the copy under the file's own name.
-    ASSERT_EQ(mkdir(into.c_str(), 0755), 0);
-    EXPECT_EQ(xml_backup_file(src.c_str(), into.c_str()), 0);
-    EXPECT_EQ(read_file(into + "/config.xml"), "<config>1</config>\n");
-    EXPECT_EQ(xml_backup_file(src.c_str(), (dir + "/no/such/folder/x").c_str()), 256);
-}
-
-TEST_F(Script, ShippedScriptWritesChecksum)
-{
-    const std::string src = dir + "/abc.txt";
-    const std::string out = dir + "/abc.sum";
     write_file(src, "abc");
+    EXPECT_EQ(xml_backup_file(src.c_str(), (dir + "/config.bak").c_str()), 0);
+    EXPECT_EQ(read_file(dir + "/config.bak"), "abc");
+    // A folder receives the copy under the file's own name.
+    ASSERT_EQ(mkdir((dir + "/saved").c_str(), 0755), 0);
+    EXPECT_EQ(xml_backup_file(src.c_str(), (dir + "/saved").c_str()), 0);
+    EXPECT_EQ(read_file(dir + "/saved/config.xml"), "abc");
+    EXPECT_EQ(xml_backup_file(src.c_str(), nowhere.c_str()), 256);
 
-    EXPECT_EQ(xml_calculate_checksum_file(src.c_str(), out.c_str()), 0);
-    EXPECT_EQ(read_file(out), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n");
-    EXPECT_EQ(xml_calculate_checksum_file(src.c_str(), (dir + "/no/such/folder/x").c_str()), 256);
+    EXPECT_EQ(xml_calculate_checksum_file(src.c_str(), (dir + "/abc.sum").c_str()), 0);
+    EXPECT_EQ(read_file(dir + "/abc.sum"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n");
+    EXPECT_EQ(xml_calculate_checksum_file(src.c_str(), nowhere.c_str()), 256);
 }
 
 }  // namespace
