@@ -3,58 +3,34 @@
 
 #include <stdio.h>
 
-
 #include "../../cli/console.h"
 #include "../../delta/delta.h"
 
-namespace {
-
-class Delta : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        verbose_level = 1;
-        delta_found = 0;
-        delta_add_pass = 0;
-        delta_fp = tmpfile();
-        ASSERT_NE(delta_fp, nullptr);
-        xml_lib_setup();
-        doc = xml_init();
-        ASSERT_EQ(xml_read_memory(doc, "<c/>"), 0);
-    }
-    void TearDown() override
-    {
-        if (delta_fp)
-            fclose(delta_fp);
-        delta_fp = nullptr;
-        xml_fini(doc);
-    }
-    XmlState *doc = nullptr;
-};
-
-TEST_F(Delta, NoPathOrNoFile)
+TEST(Delta, NoPathOrNoFile)
 {
+    verbose_level = 1;
+    delta_found = 0;
+    delta_add_pass = 0;
+    delta_fp = tmpfile();
+    ASSERT_NE(delta_fp, nullptr);
+    xml_lib_setup();
+    XmlState *doc = xml_init();
+    ASSERT_EQ(xml_read_memory(doc, "<c/>"), 0);
+    xmlTextReaderPtr r = xmlReaderForMemory("<a/>", 4, nullptr, nullptr, 0);
+    ASSERT_EQ(xmlTextReaderRead(r), 1);
+
+    // A failed record fails the leaf.
     testing::internal::CaptureStderr();
-    EXPECT_EQ(save_xpath_to_file(nullptr, DELTA_KIND_CHANGED), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "save_xpath_to_file: No XPATH specified\n");
+    EXPECT_EQ(check_delta(doc, nullptr, nullptr, r), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "save_xpath_to_file: No XPATH specified\n"
+              "check_delta: ###Error save_xpath_to_file() failed\n");
     EXPECT_EQ(delta_found, 0);
 
     fclose(delta_fp);
     delta_fp = nullptr;
     EXPECT_EQ(save_xpath_to_file("/c[1]/a[1]", DELTA_KIND_MISSING), 0);
     EXPECT_EQ(delta_found, 0) << "nothing is recorded without an open file";
-}
-
-TEST_F(Delta, FailedRecordFailsTheLeaf)
-{
-    xmlTextReaderPtr r = xmlReaderForMemory("<a/>", 4, nullptr, nullptr, 0);
-    ASSERT_EQ(xmlTextReaderRead(r), 1);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(check_delta(doc, nullptr, nullptr, r), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "save_xpath_to_file: No XPATH specified\n"
-              "check_delta: ###Error save_xpath_to_file() failed\n");
     xmlFreeTextReader(r);
+    xml_fini(doc);
 }
-
-}  // namespace
