@@ -21,15 +21,12 @@
 
 namespace {
 
-struct Leaf {
-    std::string xpath;
-    std::string nxpath;
-    int node_type;
-    std::string value;   // "(none)" when the reader gives no value
-    std::map<std::string, std::string> attrs;
-};
+using Strings = std::vector<std::string>;
 
-std::vector<Leaf> leaves;
+// Each leaf as "Xpath type value {attributes}" ("-" for no value), and
+// the nXpath of each.
+Strings leaves;
+Strings nxpaths;
 int leaf_result = 0;
 
 }  // namespace
@@ -38,8 +35,12 @@ int check_delta(XmlState *nDoc, char *Xpath, char *nXpath, xmlTextReaderPtr read
 {
     (void)nDoc;
     xmlChar *v = xmlTextReaderValue(reader);
-    leaves.push_back({Xpath, nXpath, xmlTextReaderNodeType(reader),
-                      v ? reinterpret_cast<const char *>(v) : "(none)", mapAttr});
+    std::string leaf = std::string(Xpath) + " " + std::to_string(xmlTextReaderNodeType(reader)) + " " +
+                       (v ? reinterpret_cast<const char *>(v) : "-") + " {";
+    for (const auto &a : mapAttr)
+        leaf += a.first + "=" + a.second + ";";
+    leaves.push_back(leaf + "}");
+    nxpaths.push_back(nXpath);
     xmlFree(v);
     return leaf_result;
 }
@@ -55,6 +56,7 @@ protected:
         xml_lib_error = 0;
         leaf_result = 0;
         leaves.clear();
+        nxpaths.clear();
         mapXpath.clear();
         mapNXpath.clear();
         mapAttr.clear();
@@ -91,64 +93,42 @@ protected:
         return rc;
     }
 
-    std::vector<std::string> xpaths() const
-    {
-        std::vector<std::string> v;
-        for (const Leaf &l : leaves)
-            v.push_back(l.xpath);
-        return v;
-    }
-
     char path[64];
 };
-
-using Strings = std::vector<std::string>;
 
 TEST_F(Walk, LeafIsTextOrElementWithNothingBetweenItsTags)
 {
     const std::string doc = "<r><a></a><b> </b><c/><d><!--x--></d><e><![CDATA[y]]></e>"
                             "<f>t</f><g><?pi x?></g></r>";
     ASSERT_EQ(walk(doc, doc), 0);
-    ASSERT_EQ(leaves.size(), 3u);
-    EXPECT_EQ(leaves[0].xpath, "/r[1]/a[1]");
-    EXPECT_EQ(leaves[0].node_type, 1) << "reader stays on the empty element";
-    EXPECT_EQ(leaves[0].value, "(none)");
-    EXPECT_EQ(leaves[1].xpath, "/r[1]/c[1]");
-    EXPECT_EQ(leaves[1].node_type, 1);
-    EXPECT_EQ(leaves[2].xpath, "/r[1]/f[1]");
-    EXPECT_EQ(leaves[2].node_type, 3);
-    EXPECT_EQ(leaves[2].value, "t");
+    // The reader stays on an empty element (type 1).
+    EXPECT_EQ(leaves, (Strings{"/r[1]/a[1] 1 - {}", "/r[1]/c[1] 1 - {}", "/r[1]/f[1] 3 t {}"}));
 }
 
+// The second text sees the attributes of the child started last.
 TEST_F(Walk, MixedContentCallsBackTwiceWithTheParentsPath)
 {
     const std::string doc = "<r><p k='1'>x<c m='2'/>y</p></r>";
     ASSERT_EQ(walk(doc, doc), 0);
-    ASSERT_EQ(leaves.size(), 3u);
-    EXPECT_EQ(xpaths(), (Strings{"/r[1]/p[@k='1'][1]", "/r[1]/p[@k='1'][1]/c[@m='2'][1]", "/r[1]/p[@k='1'][1]"}));
-    EXPECT_EQ(leaves[0].value, "x");
-    EXPECT_EQ(leaves[0].attrs, (std::map<std::string, std::string>{{"k", "1"}}));
-    // The second text sees the attributes of the child started last.
-    EXPECT_EQ(leaves[2].value, "y");
-    EXPECT_EQ(leaves[2].attrs, (std::map<std::string, std::string>{{"m", "2"}}));
+    EXPECT_EQ(leaves, (Strings{"/r[1]/p[@k='1'][1] 3 x {k=1;}", "/r[1]/p[@k='1'][1]/c[@m='2'][1] 1 - {m=2;}",
+                               "/r[1]/p[@k='1'][1] 3 y {m=2;}"}));
 }
 
+// PRI never enters the step nor mapAttr, wherever it stands.
 TEST_F(Walk, ElementStepLeavesOutPriWherever)
 {
     const std::string doc = "<r><ssid/><apn id='1'/><apn id='1' type='default'/><ssid PRI='1'/>"
                             "<apn PRI='1' id='1'/><apn id='1' PRI='1'/><apn id='1' PRI='1' type='default'/></r>";
     ASSERT_EQ(walk(doc, doc), 0);
-    EXPECT_EQ(xpaths(), (Strings{
-                            "/r[1]/ssid[1]",
-                            "/r[1]/apn[@id='1'][1]",
-                            "/r[1]/apn[@id='1' and @type='default'][1]",
-                            "/r[1]/ssid[2]",
-                            "/r[1]/apn[@id='1'][2]",
-                            "/r[1]/apn[@id='1'][3]",
-                            "/r[1]/apn[@id='1' and @type='default'][2]",
-                        }));
-    EXPECT_EQ(leaves[3].attrs.size(), 0u) << "PRI never enters mapAttr";
-    EXPECT_EQ(leaves[6].attrs, (std::map<std::string, std::string>{{"id", "1"}, {"type", "default"}}));
+    EXPECT_EQ(leaves, (Strings{
+                          "/r[1]/ssid[1] 1 - {}",
+                          "/r[1]/apn[@id='1'][1] 1 - {id=1;}",
+                          "/r[1]/apn[@id='1' and @type='default'][1] 1 - {id=1;type=default;}",
+                          "/r[1]/ssid[2] 1 - {}",
+                          "/r[1]/apn[@id='1'][2] 1 - {id=1;}",
+                          "/r[1]/apn[@id='1'][3] 1 - {id=1;}",
+                          "/r[1]/apn[@id='1' and @type='default'][2] 1 - {id=1;type=default;}",
+                      }));
 }
 
 // The walked config has two wifi sections, the compared one only one.
@@ -161,16 +141,20 @@ TEST_F(Walk, CountsPerParentInstanceAndPerPredicate)
     testing::internal::CaptureStderr();
     ASSERT_EQ(walk(walked, loaded), 0);
     testing::internal::GetCapturedStderr();
-    const Strings nxpaths[] = {
-        {"/config[1]/wifi[1]/ssid[1]", "/config/wifi/ssid"},
-        {"/config[1]/wifi[2]/ssid[1]", "/config/wifi[@node_deleted='1']/ssid[@node_deleted='1']"},
-        {"/config[1]/apn[@id='1' and @type='default'][1]", "/config/apn[@id='1' and @type='default']"},
-        {"/config[1]/apn[@id='2'][1]", "/config/apn[@id='2']"},
-        {"/config[1]/apn[@id='1' and @type='default'][2]", "/config/apn[@id='1' and @type='default'][2]"},
-    };
-    ASSERT_EQ(leaves.size(), 5u);
-    for (size_t i = 0; i < leaves.size(); i++)
-        EXPECT_EQ((Strings{leaves[i].xpath, leaves[i].nxpath}), nxpaths[i]);
+    EXPECT_EQ(leaves, (Strings{
+                          "/config[1]/wifi[1]/ssid[1] 3 a {}",
+                          "/config[1]/wifi[2]/ssid[1] 3 b {}",
+                          "/config[1]/apn[@id='1' and @type='default'][1] 1 - {id=1;type=default;}",
+                          "/config[1]/apn[@id='2'][1] 1 - {id=2;}",
+                          "/config[1]/apn[@id='1' and @type='default'][2] 1 - {id=1;type=default;}",
+                      }));
+    EXPECT_EQ(nxpaths, (Strings{
+                           "/config/wifi/ssid",
+                           "/config/wifi[@node_deleted='1']/ssid[@node_deleted='1']",
+                           "/config/apn[@id='1' and @type='default']",
+                           "/config/apn[@id='2']",
+                           "/config/apn[@id='1' and @type='default'][2]",
+                       }));
     EXPECT_EQ(mapXpath, (std::map<std::string, int>{
                             {"/config", 1},
                             {"/config[1]/wifi", 2},
@@ -219,7 +203,7 @@ TEST_F(Walk, HugeAttributeIsCutNotOverrun)
     ASSERT_EQ(leaves.size(), 1u);
     // "/r[1]" then "/a[@k='vvv..." cut to 1022 characters, then the index
     // cut at 1023: only its "[" fits.
-    const std::string &x = leaves[0].xpath;
+    const std::string x = leaves[0].substr(0, leaves[0].find(' '));
     ASSERT_EQ(x.size(), 1023u);
     EXPECT_EQ(x.substr(0, 13), "/r[1]/a[@k='v");
     EXPECT_EQ(x.substr(1021), "v[");
