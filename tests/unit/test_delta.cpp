@@ -3,19 +3,17 @@
 
 #include <stdio.h>
 
-#include "../../cli/console.h"
+#include "run_state.h"
 #include "../../delta/delta.h"
 
 TEST(Delta, NoPathOrNoFile)
 {
-    verbose_level = 1;
+    reset_run_state();
     delta_found = 0;
     delta_add_pass = 0;
     delta_fp = tmpfile();
     ASSERT_NE(delta_fp, nullptr);
-    xml_lib_setup();
-    XmlState *doc = xml_init();
-    ASSERT_EQ(xml_read_memory(doc, "<c/>"), 0);
+    XmlState *doc = load_doc("<c/>");
     xmlTextReaderPtr r = xmlReaderForMemory("<a/>", 4, nullptr, nullptr, 0);
     ASSERT_EQ(xmlTextReaderRead(r), 1);
 

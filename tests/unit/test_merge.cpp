@@ -9,9 +9,8 @@
 #include <string>
 
 #include "doc_text.h"
-#include "../../cli/console.h"
+#include "run_state.h"
 #include "../../merge/merge.h"
-#include "../../walk/walk.h"
 
 namespace {
 
@@ -19,31 +18,16 @@ class Merge : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        reset_run_state();
         verbose_level = 0;
-        xml_lib_error = 0;
         keep_local_tags = 1;
-        mapXpath.clear();
-        mapNXpath.clear();
-        mapAttr.clear();
     }
-    void TearDown() override
-    {
-        xml_fini(n);
-        verbose_level = 1;
-    }
+    void TearDown() override { xml_fini(n); }
 
-    void load(const char *text, const char *xpath)
+    void load(const char *text, const std::string &xpath)
     {
-        n = xml_init();
-        EXPECT_EQ(xml_read_memory(n, text), 0);
-        snprintf(path, sizeof(path), "%s", xpath);
-    }
-    // Runs f with the console captured and returns what it printed.
-    template <typename F> std::string quiet(F f)
-    {
-        testing::internal::CaptureStderr();
-        f();
-        return testing::internal::GetCapturedStderr();
+        n = load_doc(text);
+        snprintf(path, sizeof(path), "%s", xpath.c_str());
     }
 
     XmlState *n = nullptr;
@@ -54,7 +38,7 @@ TEST_F(Merge, CheckNodeTriesLaterPositionsOnlyWhenAsked)
 {
     load("<config><item kind='a'>1</item><item kind='b'>2</item><item>3</item></config>", "");
 
-    std::string err = quiet([&] {
+    std::string err = stderr_of([&] {
         EXPECT_EQ(check_node_in_doc(n, "/config[1]/item[1]", "N-file", 0), 1);
         EXPECT_EQ(check_node_in_doc(n, "/config[1]/item[1]", "N-file", 1), 0);
     });
@@ -63,13 +47,13 @@ TEST_F(Merge, CheckNodeTriesLaterPositionsOnlyWhenAsked)
 
     // Past the last sibling the answer is "not found"; nothing is recorded.
     mapAttr["kind"] = "z";
-    err = quiet([&] { EXPECT_EQ(check_node_in_doc(n, "/config[1]/item[3]", "O-file", 1), 1); });
+    err = stderr_of([&] { EXPECT_EQ(check_node_in_doc(n, "/config[1]/item[3]", "O-file", 1), 1); });
     EXPECT_NE(err.find("(Xpath new=/config[1]/item[4], old=/config[1]/item[3])"), std::string::npos) << err;
     EXPECT_TRUE(mapXpath.empty());
 
     // A last step without a position tries [2].
     mapAttr.clear();
-    err = quiet([&] { EXPECT_EQ(check_node_in_doc(n, "/config[1]/item[@kind='b']", "N-file", 1), 1); });
+    err = stderr_of([&] { EXPECT_EQ(check_node_in_doc(n, "/config[1]/item[@kind='b']", "N-file", 1), 1); });
     EXPECT_NE(err.find("(Xpath new=/config[1]/item[@kind='b'][2], old=/config[1]/item[@kind='b'])"),
               std::string::npos)
         << err;
@@ -80,14 +64,14 @@ TEST_F(Merge, PlacementMovesPastOtherAttributesAndKeepsTheCount)
     load("<config><item kind='x'>base</item><item>old</item></config>", "/config[1]/item[1]");
     mapXpath["/config[1]/item"] = 1;
 
-    quiet([&] { EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "new"), 0); });
+    stderr_of([&] { EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "new"), 0); });
     EXPECT_STREQ(path, "/config[1]/item[2]");
     EXPECT_EQ(mapXpath["/config[1]/item"], 2);
     EXPECT_EQ(doc_body(n), "<config><item kind=\"x\">base</item><item>new</item></config>\n");
 
     // The same value again changes nothing.
     verbose_level = 1;
-    std::string err = quiet([&] { EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "new"), 0); });
+    std::string err = stderr_of([&] { EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "new"), 0); });
     EXPECT_NE(err.find("add_node_or_set_content: ++Value exists - Value (len:3): new\n"), std::string::npos) << err;
     EXPECT_STREQ(path, "/config[1]/item[2]");
     EXPECT_EQ(mapXpath["/config[1]/item"], 2);
@@ -96,7 +80,7 @@ TEST_F(Merge, PlacementMovesPastOtherAttributesAndKeepsTheCount)
 TEST_F(Merge, PlacementWithoutPositionTriesSecondAndCountsThePath)
 {
     load("<config><item kind='x'>base</item></config>", "/config[1]/item");
-    quiet([&] { EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "a&b"), 0); });
+    stderr_of([&] { EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "a&b"), 0); });
     EXPECT_STREQ(path, "/config[1]/item[2]");
     EXPECT_EQ(mapXpath["/config[1]/item"], 1);
     EXPECT_EQ(doc_body(n), "<config><item kind=\"x\">base</item><item>a&amp;b</item></config>\n");
@@ -107,10 +91,10 @@ TEST_F(Merge, SearchesEndWhenAFullPathCannotMoveOn)
     // A path that fills its buffer has no room for another position: the
     // searches must give up rather than try the same element forever.
     const std::string name(XPATH_BUF_SIZE - 1 - strlen("/config[1]/"), 'a');
-    load(("<config><" + name + " kind='x'/></config>").c_str(), ("/config[1]/" + name).c_str());
+    load(("<config><" + name + " kind='x'/></config>").c_str(), "/config[1]/" + name);
     ASSERT_EQ(strlen(path), size_t(XPATH_BUF_SIZE - 1));
 
-    const std::string err = quiet([&] {
+    const std::string err = stderr_of([&] {
         EXPECT_EQ(check_node_in_doc(n, path, "O-file", 1), 1);
         EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "v"), 1);
     });

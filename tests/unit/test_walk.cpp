@@ -14,10 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "../../cli/console.h"
+#include "run_state.h"
 #include "../../cli/reader.h"
 #include "../../delta/delta.h"
-#include "../../walk/walk.h"
 
 namespace {
 
@@ -51,15 +50,11 @@ class Walk : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        reset_run_state();
         delta_mode = 1;
-        verbose_level = 1;
-        xml_lib_error = 0;
         leaf_result = 0;
         leaves.clear();
         nxpaths.clear();
-        mapXpath.clear();
-        mapNXpath.clear();
-        mapAttr.clear();
         snprintf(path, sizeof(path), "/tmp/walk-test-XXXXXX");
         int fd = mkstemp(path);
         ASSERT_GE(fd, 0);
@@ -69,7 +64,6 @@ protected:
     {
         unlink(path);
         delta_mode = 0;
-        verbose_level = 1;
     }
 
     // Walks `walked` against `loaded` as the delta mode does; the paths
@@ -79,9 +73,7 @@ protected:
         FILE *f = fopen(path, "w");
         fputs(walked.c_str(), f);
         fclose(f);
-        xml_lib_setup();
-        XmlState *doc = xml_init();
-        EXPECT_EQ(xml_read_memory(doc, loaded.c_str()), 0);
+        XmlState *doc = load_doc(loaded);
         char Xpath[XPATH_BUF_SIZE] = {0};
         char nXpath[XPATH_BUF_SIZE] = {0};
         int rc = streamFile(path, 0, Xpath, nXpath, doc, nullptr);
@@ -138,9 +130,7 @@ TEST_F(Walk, CountsPerParentInstanceAndPerPredicate)
                                "<apn id='1' type='default'/><apn id='2'/><apn id='1' type='default'/></config>";
     const std::string loaded = "<config><wifi><ssid>a</ssid></wifi>"
                                "<apn id='1' type='default'/><apn id='2'/><apn id='1' type='default'/></config>";
-    testing::internal::CaptureStderr();
-    ASSERT_EQ(walk(walked, loaded), 0);
-    testing::internal::GetCapturedStderr();
+    stderr_of([&] { ASSERT_EQ(walk(walked, loaded), 0); });
     EXPECT_EQ(leaves, (Strings{
                           "/config[1]/wifi[1]/ssid[1] 3 a {}",
                           "/config[1]/wifi[2]/ssid[1] 3 b {}",
@@ -168,29 +158,22 @@ TEST_F(Walk, CountsPerParentInstanceAndPerPredicate)
 TEST_F(Walk, FailedCallbackStopsTheWalk)
 {
     leaf_result = 1;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(walk("<r><a/><b/></r>", "<r/>"), 1);
+    std::string err = stderr_of([&] { EXPECT_EQ(walk("<r><a/><b/></r>", "<r/>"), 1); });
+    EXPECT_NE(err.find("process_tag_early: ###Error handle_empty_tag_in_src_file() failed \n"), std::string::npos);
     EXPECT_EQ(leaves.size(), 1u);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find(
-                  "process_tag_early: ###Error handle_empty_tag_in_src_file() failed \n"),
-              std::string::npos);
     EXPECT_EQ(current_tag, nullptr);
 
     // A text leaf's failure comes back as the callback's own value.
-    leaves.clear();
     leaf_result = 7;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(walk("<r><a>t</a></r>", "<r/>"), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr().find("process_tag_early"), std::string::npos);
-    EXPECT_EQ(leaves.size(), 1u);
+    err = stderr_of([&] { EXPECT_EQ(walk("<r><a>t</a></r>", "<r/>"), 1); });
+    EXPECT_EQ(err.find("process_tag_early"), std::string::npos);
+    EXPECT_EQ(leaves.size(), 2u);
 }
 
 TEST_F(Walk, EndTagTraceNotAboveLevelTwo)
 {
     verbose_level = 3;
-    testing::internal::CaptureStderr();
-    ASSERT_EQ(walk("<r><a>t</a></r>", "<r/>"), 0);
-    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string err = stderr_of([&] { ASSERT_EQ(walk("<r><a>t</a></r>", "<r/>"), 0); });
     EXPECT_NE(err.find("processNode: XML_TEXT_NODE\n"), std::string::npos);
     EXPECT_EQ(err.find("XML_ELEMENT_DECL"), std::string::npos);
 }

@@ -6,33 +6,19 @@
 #include <map>
 #include <string>
 
-#include "../../cli/console.h"
-#include "../../walk/walk.h"
+#include "run_state.h"
 
 namespace {
 
 class Paths : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        verbose_level = 1;
-        mapXpath.clear();
-        mapNXpath.clear();
-        mapAttr.clear();
-    }
-    void TearDown() override
-    {
-        if (doc)
-            xml_fini(doc);
-    }
+    void SetUp() override { reset_run_state(); }
+    void TearDown() override { xml_fini(doc); }
     // The first element that xpath selects in a document read from text.
     xmlNodePtr node(const char *text, const char *xpath)
     {
-        if (doc)
-            xml_fini(doc);
-        xml_lib_setup();
-        doc = xml_init();
-        EXPECT_EQ(xml_read_memory(doc, text), 0);
+        xml_fini(doc);
+        doc = load_doc(text);
         xmlXPathObjectPtr res = xmlXPathEvalExpression(BAD_CAST xpath, get_pCtxt(doc));
         xmlNodePtr n = res->nodesetval->nodeTab[0];
         xmlXPathFreeObject(res);
@@ -103,9 +89,7 @@ TEST_F(Paths, IndexedPathsReachButNeverPass1023)
         Xpath[0] = '/';
         Xpath[len] = '\0';
         snprintf(step, sizeof(step), "abc");
-        testing::internal::CaptureStderr();
-        find_and_add_xpath_to_map(step, Xpath, nXpath, doc, BAD_CAST "abc");
-        testing::internal::GetCapturedStderr();
+        stderr_of([&] { find_and_add_xpath_to_map(step, Xpath, nXpath, doc, BAD_CAST "abc"); });
         EXPECT_STREQ(Xpath + len, r.tail);
     }
     EXPECT_EQ(strlen(Xpath), 1023u);
@@ -127,34 +111,30 @@ TEST_F(Paths, MatchingRuleComparesNamesAndIgnoresPri)
     };
     for (const Row &r : rows) {
         mapAttr = r.walked;
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(match_node_attributes(node(("<r>" + std::string(r.element) + "</r>").c_str(), "/r/a")->properties),
-                  r.rc)
-            << r.element;
-        testing::internal::GetCapturedStderr();
+        xmlNodePtr a = node(("<r>" + std::string(r.element) + "</r>").c_str(), "/r/a");
+        stderr_of([&] { EXPECT_EQ(match_node_attributes(a->properties), r.rc) << r.element; });
     }
     mapAttr = {{"id", "1"}};
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(match_node_attributes(nullptr), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stderr_of([] { EXPECT_EQ(match_node_attributes(nullptr), -1); }),
               "match_node_attributes: Attributes mismatch pAttr:(nil), mapAttr.size:1\n");
 }
 
 TEST_F(Paths, CompareStartsAtThePriorCount)
 {
     node("<r><a/><a PRI='1'/><a x='1'/></r>", "/r");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(xpath_compare_attr(doc, "/r/a", 0), 0);
-    EXPECT_EQ(xpath_compare_attr(doc, "/r/a", 1), 0) << "a PRI-only node matches a plain element";
-    EXPECT_EQ(xpath_compare_attr(doc, "/r/a", 2), -1) << "the third carries an extra attribute";
-    testing::internal::GetCapturedStderr();
+    stderr_of([&] {
+        EXPECT_EQ(xpath_compare_attr(doc, "/r/a", 0), 0);
+        EXPECT_EQ(xpath_compare_attr(doc, "/r/a", 1), 0) << "a PRI-only node matches a plain element";
+        EXPECT_EQ(xpath_compare_attr(doc, "/r/a", 2), -1) << "the third carries an extra attribute";
+    });
 
     // At or past the end of the node set the rule is never applied.
     mapAttr["x"] = "1";
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(xpath_compare_attr(doc, "/r/a", 3), -1);
-    EXPECT_EQ(xpath_compare_attr(doc, "/r/b", 0), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(stderr_of([&] {
+                  EXPECT_EQ(xpath_compare_attr(doc, "/r/a", 3), -1);
+                  EXPECT_EQ(xpath_compare_attr(doc, "/r/b", 0), -1);
+              }),
+              "");
 }
 
 }  // namespace

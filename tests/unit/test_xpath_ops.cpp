@@ -10,7 +10,7 @@
 #include <libxml/tree.h>
 
 #include "doc_text.h"
-#include "../../cli/console.h"
+#include "run_state.h"
 #include "../../crossmerge/crossmerge.h"
 #include "../../crossmerge/xpath_ops.h"
 #include "xmldata.h"
@@ -31,18 +31,10 @@ class XpathOps : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        xml_lib_error = 0;
-        verbose_level = 1;
-        xml_lib_setup();
-        state = xml_init();
-        ASSERT_NE(state, nullptr);
-        ASSERT_EQ(xml_read_memory(state, kDoc), 0);
+        reset_run_state();
+        state = load_doc(kDoc);
     }
-    void TearDown() override
-    {
-        xml_fini(state);
-        xml_lib_error = 0;
-    }
+    void TearDown() override { xml_fini(state); }
 
     // The whole document as the store would save it.
     std::string dump() { return doc_text(state); }
@@ -51,9 +43,8 @@ protected:
     std::string read(const char *xpath)
     {
         char buf[256];
-        testing::internal::CaptureStderr();
-        int rc = xpath_read_value(state, xpath, buf, sizeof(buf));
-        testing::internal::GetCapturedStderr();
+        int rc = -1;
+        stderr_of([&] { rc = xpath_read_value(state, xpath, buf, sizeof(buf)); });
         return rc == 0 ? std::string(buf) : "<failed>";
     }
 
@@ -66,12 +57,12 @@ TEST_F(XpathOps, ReadFitsOnlyWithRoomForTheTerminator)
     char buf[16];
 
     memset(buf, '#', sizeof(buf));
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(xpath_read_value(state, "/config/name", buf, 10), -1);
-    for (char c : buf)
-        EXPECT_EQ(c, '#') << "a refused read leaves the buffer untouched";
-    EXPECT_EQ(xpath_read_value(state, "/config/name", buf, 11), 0);
-    testing::internal::GetCapturedStderr();
+    stderr_of([&] {
+        EXPECT_EQ(xpath_read_value(state, "/config/name", buf, 10), -1);
+        for (char c : buf)
+            EXPECT_EQ(c, '#') << "a refused read leaves the buffer untouched";
+        EXPECT_EQ(xpath_read_value(state, "/config/name", buf, 11), 0);
+    });
     EXPECT_STREQ(buf, "0123456789");
 
     const char *const rows[][2] = {{"/config/ssid", "first"},      {"/config/empty", ""},
@@ -103,22 +94,27 @@ TEST_F(XpathOps, RefusedInputs)
 
     // An empty handle holds no document.
     XmlState *empty = xml_init();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(xpath_read_value(empty, "/config/name", buf, 8), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "xpath_do_operation: ###Error opr=[0] Invalid input values\n");
-    free(empty);
+    int count = -7;
+    EXPECT_EQ(stderr_of([&] {
+                  EXPECT_EQ(xpath_read_value(empty, "/config/name", buf, 8), -1);
+                  EXPECT_EQ(xpath_get_node_count(empty, "/config", &count), -1);
+              }),
+              "xpath_do_operation: ###Error opr=[0] Invalid input values\n"
+              "xpath_get_node_count: ###Error Null parameters\n");
+    EXPECT_EQ(count, -7);
+    xml_fini(empty);
 }
 
 TEST_F(XpathOps, WriteEscapesMarkupAndReplacesChildren)
 {
     const char *v = "Tom & Jerry <5G>";
 
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(xpath_write_value(state, "/config/wlan/ap", v, (int)strlen(v)), 0);
-    // The first of several matches; an attribute takes a value too.
-    EXPECT_EQ(xpath_write_value(state, "/config/ssid", "one", 3), 0);
-    EXPECT_EQ(xpath_write_value(state, "/config/wlan/@mode", "a&b", 3), 0);
-    testing::internal::GetCapturedStderr();
+    stderr_of([&] {
+        EXPECT_EQ(xpath_write_value(state, "/config/wlan/ap", v, (int)strlen(v)), 0);
+        // The first of several matches; an attribute takes a value too.
+        EXPECT_EQ(xpath_write_value(state, "/config/ssid", "one", 3), 0);
+        EXPECT_EQ(xpath_write_value(state, "/config/wlan/@mode", "a&b", 3), 0);
+    });
     EXPECT_NE(dump().find("<ssid>one</ssid>\n  <ssid>second</ssid>\n  <wlan mode=\"a&amp;b\">"
                           "<ap>Tom &amp; Jerry &lt;5G&gt;</ap>"),
               std::string::npos)
@@ -129,11 +125,11 @@ TEST_F(XpathOps, CreationRefusedForPredicatesAndAttributes)
 {
     const std::string before = dump();
 
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(xpath_write_value_ex(state, "/config/ssid[3]", "x", 1), -1);
-    for (const char *path : {"/config/wlan/@band", "config", static_cast<const char *>(nullptr)})
-        EXPECT_EQ(xpath_create_node_path(state, path), -1) << show_str(path);
-    testing::internal::GetCapturedStderr();
+    stderr_of([&] {
+        EXPECT_EQ(xpath_write_value_ex(state, "/config/ssid[3]", "x", 1), -1);
+        for (const char *path : {"/config/wlan/@band", "config", static_cast<const char *>(nullptr)})
+            EXPECT_EQ(xpath_create_node_path(state, path), -1) << show_str(path);
+    });
     EXPECT_EQ(dump(), before);
 }
 
@@ -150,14 +146,14 @@ TEST_F(XpathOps, CreatePathMakesAncestorsOutermostFirst)
 // after a name end up inside the tag, where they are allowed.
 TEST_F(XpathOps, InsertNodeOnlyBelowAnElementAndOnlySavableNames)
 {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(xpath_insert_node(state, "/config/none", "x"), -1);
-    EXPECT_EQ(xpath_insert_node(state, "/config/name/text()", "x"), -1);
-    for (const char *name : {"", "a b", "1x", " x", "a<b"})
-        EXPECT_EQ(xpath_insert_node(state, "/config/empty", name), -1) << name;
-    EXPECT_EQ(xpath_insert_node(state, "/config/empty", "x"), 0);
-    EXPECT_EQ(xpath_insert_node(state, "/config/empty", "x\n  "), 0);
-    testing::internal::GetCapturedStderr();
+    stderr_of([&] {
+        EXPECT_EQ(xpath_insert_node(state, "/config/none", "x"), -1);
+        EXPECT_EQ(xpath_insert_node(state, "/config/name/text()", "x"), -1);
+        for (const char *name : {"", "a b", "1x", " x", "a<b"})
+            EXPECT_EQ(xpath_insert_node(state, "/config/empty", name), -1) << name;
+        EXPECT_EQ(xpath_insert_node(state, "/config/empty", "x"), 0);
+        EXPECT_EQ(xpath_insert_node(state, "/config/empty", "x\n  "), 0);
+    });
 
     const std::string text = dump();
     EXPECT_NE(text.find("<empty><x/><x"), std::string::npos) << text;
@@ -181,14 +177,6 @@ TEST_F(XpathOps, NodeCount)
     EXPECT_EQ(count, 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "xpath_get_node_count: ###Error unable to get node count, XPath=[count(/config/ssid)]\n");
-
-    XmlState *empty = xml_init();
-    count = -7;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(xpath_get_node_count(empty, "/config", &count), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "xpath_get_node_count: ###Error Null parameters\n");
-    EXPECT_EQ(count, -7);
-    free(empty);
 }
 
 std::string stripped(const char *text, size_t size = 255)
