@@ -55,24 +55,16 @@ protected:
         leaf_result = 0;
         leaves.clear();
         nxpaths.clear();
-        snprintf(path, sizeof(path), "/tmp/walk-test-XXXXXX");
-        int fd = mkstemp(path);
-        ASSERT_GE(fd, 0);
-        close(fd);
-    }
-    void TearDown() override
-    {
-        unlink(path);
-        delta_mode = 0;
     }
 
     // Walks `walked` against `loaded` as the delta mode does; the paths
     // must come back empty whenever the walk completes.
     int walk(const std::string &walked, const std::string &loaded)
     {
-        FILE *f = fopen(path, "w");
-        fputs(walked.c_str(), f);
-        fclose(f);
+        char path[] = "/tmp/walk-test-XXXXXX";
+        int fd = mkstemp(path);
+        EXPECT_EQ(write(fd, walked.data(), walked.size()), ssize_t(walked.size()));
+        close(fd);
         XmlState *doc = load_doc(loaded);
         char Xpath[XPATH_BUF_SIZE] = {0};
         char nXpath[XPATH_BUF_SIZE] = {0};
@@ -82,10 +74,9 @@ protected:
             EXPECT_STREQ(nXpath, "");
         }
         xml_fini(doc);
+        unlink(path);
         return rc;
     }
-
-    char path[64];
 };
 
 TEST_F(Walk, LeafIsTextOrElementWithNothingBetweenItsTags)
