@@ -108,6 +108,7 @@ TEST_F(Paths, MatchingRuleComparesNamesAndIgnoresPri)
         {"<a PRI='1' id='1'/>", {}, -1},
         {"<a id='9' PRI='0'/>", {{"id", "1"}}, 0},            // names are compared, not values
         {"<a id='1' mode='x' type='x'/>", {{"id", "1"}, {"type", "x"}}, -1},
+        {"<a id='1'/>", {{"id", "1"}, {"type", "x"}}, 0},     // only the node's names are looked up
     };
     for (const Row &r : rows) {
         mapAttr = r.walked;
