@@ -19,6 +19,7 @@
 
 #include "xpath_ops.h"
 #include "../cli/console.h"
+#include "../cli/input_doc.h"
 #include "../xmldata/xmldata.h"
 
 #include "../common/banned.h"
@@ -77,33 +78,16 @@ int xml_cross_merge(const char *src_file, const char *new_file, const char *cros
     console_log(0, "%s: Started\n", __func__);
     xml_lib_setup();
 
-    new_doc = xml_init();
-    if (!new_doc) {
-        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
+    /* Loaded in this order: new file, source file, tag list. */
+    new_doc = load_input_document(__func__, new_file, "NEW");
+    if (!new_doc)
         goto out;
-    }
-    if (xml_load_document(new_doc, new_file) < 0) {
-        console_log(0, "%s: ###Error failed to load NEW xml file:%s\n", __func__, show_str(new_file));
+    src_doc = load_input_document(__func__, src_file, "SRC");
+    if (!src_doc)
         goto out;
-    }
-    src_doc = xml_init();
-    if (!src_doc) {
-        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
+    list_doc = load_input_document(__func__, cross_merge_file, "Croos-Merge");
+    if (!list_doc)
         goto out;
-    }
-    if (xml_load_document(src_doc, src_file) < 0) {
-        console_log(0, "%s: ###Error failed to load SRC xml file:%s\n", __func__, show_str(src_file));
-        goto out;
-    }
-    list_doc = xml_init();
-    if (!list_doc) {
-        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
-        goto out;
-    }
-    if (xml_load_document(list_doc, cross_merge_file) < 0) {
-        console_log(0, "%s: ###Error failed to load Croos-Merge xml file:%s\n", __func__, show_str(cross_merge_file));
-        goto out;
-    }
     /* The count operation prints its own line when it fails. */
     if (xpath_get_node_count(list_doc, CROSS_LIST_XPATH, &count) != 0)
         goto out;

@@ -12,6 +12,7 @@
 #include <libxml/parser.h>
 
 #include "../cli/console.h"
+#include "../cli/input_doc.h"
 #include "../cli/reader.h"
 #include "../walk/walk.h"
 
@@ -34,25 +35,11 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
         keep_local_tags = 0;
     xml_lib_setup();
 
-    nDoc = xml_init();
-    if (!nDoc) {
-        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
+    nDoc = load_input_document(__func__, new_file, "NEW");
+    if (!nDoc)
         return 1;
-    }
-    if (xml_load_document(nDoc, new_file) < 0) {
-        console_log(0, "%s: ###Error failed to load NEW xml file:%s\n", __func__, show_str(new_file));
-        xml_fini(nDoc);
-        return 1;
-    }
-    oDoc = xml_init();
+    oDoc = load_input_document(__func__, src_file, "SRC");
     if (!oDoc) {
-        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
-        xml_fini(nDoc);
-        return 1;
-    }
-    if (xml_load_document(oDoc, src_file) < 0) {
-        console_log(0, "%s: ###Error failed to load SRC xml file:%s\n", __func__, show_str(src_file));
-        xml_fini(oDoc);
         xml_fini(nDoc);
         return 1;
     }

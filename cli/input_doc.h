@@ -1,0 +1,14 @@
+/* Loading the whole documents that a mode driver holds for its run. */
+#ifndef XMLCFG_INPUT_DOC_H
+#define XMLCFG_INPUT_DOC_H
+
+#include "../xmldata/xmldata.h"
+
+/*
+ * Creates a handle and loads file into it.  On failure prints, in the
+ * caller's name, "failed to create xml state" or "failed to load ROLE xml
+ * file:FILE", releases what it made and returns NULL.
+ */
+XmlState *load_input_document(const char *caller, const char *file, const char *role);
+
+#endif
