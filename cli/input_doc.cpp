@@ -1,21 +1,34 @@
 #include "input_doc.h"
 
 #include "console.h"
+#include "../xmldata/xmldata_input.h"
 
 #include "../common/banned.h"
 
 XmlState *load_input_document(const char *caller, const char *file, const char *role)
 {
     XmlState *state = xml_init();
+    int fault;
 
     if (!state) {
         console_log(0, "%s: ###Error failed to create xml state\n", caller);
         return NULL;
     }
-    if (xml_load_document(state, file) < 0) {
+    fault = xmldata_load_input(state, file);
+    if (fault != 0) {
+        report_input_fault(caller, file, fault);
         console_log(0, "%s: ###Error failed to load %s xml file:%s\n", caller, role, show_str(file));
         xml_fini(state);
         return NULL;
     }
     return state;
+}
+
+void report_input_fault(const char *caller, const char *file, int fault)
+{
+    if (fault == XMLDATA_INPUT_NOT_REGULAR)
+        console_log(0, "%s: ###Error %s is not a regular file\n", caller, show_str(file));
+    else if (fault == XMLDATA_INPUT_EXPANDS)
+        console_log(0, "%s: ###Error entity references in %s expand to more than %d bytes\n", caller, show_str(file),
+                    XMLDATA_EXPANSION_LIMIT);
 }

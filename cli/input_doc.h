@@ -11,4 +11,11 @@
  */
 XmlState *load_input_document(const char *caller, const char *file, const char *role);
 
+/*
+ * For an input refused as not a regular file, or for entity references
+ * that expand too far (XMLDATA_INPUT_ faults), prints why in the caller's
+ * name.  Other faults print nothing: the caller's own line says enough.
+ */
+void report_input_fault(const char *caller, const char *file, int fault);
+
 #endif

@@ -4,34 +4,57 @@
 #include <libxml/xmlreader.h>
 
 #include "console.h"
+#include "input_doc.h"
+#include "../xmldata/xmldata_input.h"
 #include "../walk/walk.h"
 
 #include "../common/banned.h"
 
 int streamFile(const char *file, int parse_only, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc)
 {
-    xmlTextReaderPtr reader = file ? xmlNewTextReaderFilename(file) : NULL;
+    XmldataExpansion expansion = {0, 0};
+    int fd = xmldata_open_input(file);
+    xmlTextReaderPtr reader = NULL;
+    int result = 1;
     int ret;
 
+    if (fd == XMLDATA_INPUT_NOT_REGULAR) {
+        report_input_fault(__func__, file, fd);
+        return 1;
+    }
+    /* The name goes in as the URL, for the library's messages. */
+    if (fd >= 0)
+        reader = xmlReaderForFd(fd, file, NULL, 0);
     if (!reader) {
         console_log(0, "%s: ###Error Unable to open XML:%s\n", __func__, show_str(file));
-        return 1;
+        goto out;
     }
     ret = xmlTextReaderRead(reader);
     while (ret == 1) {
+        /* The walk reads values, which expand the references in them;
+         * plain validation expands nothing. */
+        if (!parse_only && xmlTextReaderNodeType(reader) == XML_READER_TYPE_ENTITY_REFERENCE &&
+            xmldata_count_expansion(xmlTextReaderCurrentNode(reader), &expansion) != 0) {
+            report_input_fault(__func__, file, XMLDATA_INPUT_EXPANDS);
+            goto out;
+        }
         if (!parse_only && processNode(reader, Xpath, nXpath, nDoc, oDoc) != 0) {
             console_log(0, "%s: ###Error processNode() failed for XML:%s\n", __func__, file);
-            xmlFreeTextReader(reader);
-            return 1;
+            goto out;
         }
         ret = xmlTextReaderRead(reader);
     }
-    xmlFreeTextReader(reader);
     if (ret != 0) {
         console_log(0, "%s: ###Error failed to parse XML:%s\n", __func__, file);
-        return 1;
+        goto out;
     }
-    return 0;
+    result = 0;
+out:
+    if (reader)
+        xmlFreeTextReader(reader);
+    if (fd >= 0)
+        xmldata_close_input(fd);
+    return result;
 }
 
 int xml_verify_xml_syntax(const char *file)

@@ -17,8 +17,10 @@
 #include <libxml/parser.h>
 
 #include "../cli/console.h"
+#include "../cli/input_doc.h"
 #include "../cli/reader.h"
 #include "../walk/walk.h"
+#include "../xmldata/xmldata_input.h"
 
 #include "../common/banned.h"
 
@@ -117,6 +119,7 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
     char Xpath[XPATH_BUF_SIZE];
     char nXpath[XPATH_BUF_SIZE];
     XmlState *handle;
+    int fault;
     int result;
 
     memset(Xpath, 0, sizeof(Xpath));
@@ -127,7 +130,9 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
         console_log(0, "%s: ###Error failed to create xml state\n", __func__);
         return 1;
     }
-    if (xml_load_document(handle, loaded_file) < 0) {
+    fault = xmldata_load_input(handle, loaded_file);
+    if (fault != 0) {
+        report_input_fault(__func__, loaded_file, fault);
         console_log(0, "%s: ###Error failed to load dest xml file\n", __func__);
         xml_fini(handle);
         return 1;

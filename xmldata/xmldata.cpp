@@ -2,6 +2,7 @@
  * Document store: handle lifecycle and XPath queries.
  */
 #include "xmldata.h"
+#include "xmldata_input.h"
 #include "xmldata_log.h"
 #include "xmldata_select.h"
 
@@ -44,16 +45,56 @@ static int bind_context(XmlState *state, const char *what)
     return 0;
 }
 
-extern "C" int xml_load_document(XmlState *state, const char *filename)
+/*
+ * Reports an input that could not be opened the way libxml2's own loader
+ * reports it (three calls of the generic error handler), so that callers
+ * see the same messages as when the library opened files itself.
+ */
+static void report_unopened(const char *filename)
 {
+    char msg[4200];
+
+    snprintf(msg, sizeof(msg), "failed to load external entity \"%s\"\n", filename);
+    xmlGenericError(xmlGenericErrorContext, "I/O ");
+    xmlGenericError(xmlGenericErrorContext, "warning : ");
+    xmlGenericError(xmlGenericErrorContext, "%s", msg);
+}
+
+extern "C" int xmldata_load_input(XmlState *state, const char *filename)
+{
+    int fd = xmldata_open_input(filename);
+
     /* No parser options: whitespace text nodes are kept, so a document
-     * saved later keeps the layout it was read with. */
-    state->pDoc = filename ? xmlReadFile(filename, NULL, 0) : NULL;
+     * saved later keeps the layout it was read with.  The name goes in as
+     * the document's URL, for the library's messages. */
+    if (fd >= 0) {
+        state->pDoc = xmlReadFd(fd, filename, NULL, 0);
+        xmldata_close_input(fd);
+    } else if (fd == XMLDATA_INPUT_NOT_REGULAR) {
+        XMLDATA_RECORD("[%s]:[%s] - Refusing %s: not a regular file", filename);
+        return XMLDATA_INPUT_NOT_REGULAR;
+    } else if (filename) {
+        report_unopened(filename);
+    }
     if (!state->pDoc) {
         XMLDATA_RECORD("[%s]:[%s] - Unable to parse file %s", xmldata_str(filename));
-        return -1;
+        return fd >= 0 ? XMLDATA_INPUT_UNPARSED : XMLDATA_INPUT_UNOPENED;
     }
-    return bind_context(state, filename);
+    /* References are kept as references in the tree, but reading a value
+     * expands them: a small file could otherwise fill the memory. */
+    if (xmldata_document_expansion(state->pDoc) != 0) {
+        XMLDATA_RECORD("[%s]:[%s] - Refusing %s: entity references expand to more than %d bytes", filename,
+                       XMLDATA_EXPANSION_LIMIT);
+        xmlFreeDoc(state->pDoc);
+        state->pDoc = NULL;
+        return XMLDATA_INPUT_EXPANDS;
+    }
+    return bind_context(state, filename) == 0 ? 0 : XMLDATA_INPUT_UNPARSED;
+}
+
+extern "C" int xml_load_document(XmlState *state, const char *filename)
+{
+    return xmldata_load_input(state, filename) == 0 ? 0 : -1;
 }
 
 extern "C" int xml_read_memory(XmlState *state, const char *text)
