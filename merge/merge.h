@@ -14,6 +14,10 @@ extern int keep_local_tags;
 /* Default mode: 0 merged and saved over dest_file, 1 failure (dest_file unchanged). */
 int xml_merge_and_update(const char *src_file, const char *new_file, const char *dest_file, int discard_local_tags);
 
+/* Element check of the walk in merge mode: 1, with an error line, when the
+ * reader's element is in a namespace, which the merge does not support. */
+int merge_check_namespace(xmlTextReaderPtr reader);
+
 /* Leaf callback of the walk in merge mode: 0 settled, 1 failure. */
 int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader);
 

@@ -139,6 +139,8 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
     int failed;
 
     console_log(2, "\n%s: XML_ELEMENT_NODE\n", "processNode");
+    if (!delta_mode && merge_check_namespace(reader) != 0)
+        return 1;
     if (current_tag)
         xmlFree(current_tag);
     current_tag = xmlTextReaderName(reader);

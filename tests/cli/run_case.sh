@@ -99,6 +99,8 @@ for f in "$work/orig"/* "$work/orig"/.[!.]*; do
         say "input $b was removed"
     elif [ -d "$f" ]; then
         diff -r "$f" "$work/run/$b" >/dev/null || say "input folder $b was changed"
+    elif [ -p "$f" ]; then
+        [ -p "$work/run/$b" ] || say "input FIFO $b was replaced"
     elif ! cmp -s "$f" "$work/run/$b"; then
         say "input $b was changed"
     fi
