@@ -31,10 +31,10 @@ int streamFile(const char *file, int parse_only, char *Xpath, char *nXpath, XmlS
     }
     ret = xmlTextReaderRead(reader);
     while (ret == 1) {
-        /* The walk reads values, which expand the references in them;
-         * plain validation expands nothing. */
-        if (!parse_only && xmlTextReaderNodeType(reader) == XML_READER_TYPE_ENTITY_REFERENCE &&
-            xmldata_count_expansion(xmlTextReaderCurrentNode(reader), &expansion) != 0) {
+        /* The walk reads values, which expand the references in them (in
+         * text, or in an element's attributes); plain validation expands
+         * nothing. */
+        if (!parse_only && xmldata_count_expansion(xmlTextReaderCurrentNode(reader), &expansion) != 0) {
             report_input_fault(__func__, file, XMLDATA_INPUT_EXPANDS);
             goto out;
         }

@@ -19,6 +19,9 @@
 
 #include "../common/banned.h"
 
+/* Most '/' in a path to create: any path of up to 1,023 bytes fits. */
+#define XMLDATA_PATH_STEPS_MAX 1023
+
 /*
  * 1 when xpath can be evaluated and selects at least one node.  Used by the
  * path creation to find the deepest ancestor that exists; an expression
@@ -80,13 +83,14 @@ extern "C" int xml_delete_node(XmlState *state, const char *xpath)
     xmlXPathObjectPtr res = xmldata_select(state, xpath, 0, &node);
     int rc = -1;
 
+    /* The result is released first: releasing it reads the nodes it holds. */
+    xmlXPathFreeObject(res);
     /* The document node itself belongs to the handle and cannot go. */
     if (node && node->type != XML_DOCUMENT_NODE && node->type != XML_HTML_DOCUMENT_NODE) {
         xmlUnlinkNode(node);
         xmlFreeNode(node);
         rc = 0;
     }
-    xmlXPathFreeObject(res);
     if (rc != 0)
         XMLDATA_RECORD("[%s]:[%s] - Unable to delete node at %s", xmldata_str(xpath));
     return rc;
@@ -215,12 +219,26 @@ out:
     return rc;
 }
 
+/*
+ * 1 when xpath has more '/' than XMLDATA_PATH_STEPS_MAX.  The path creation
+ * recurses once per '/', so a longer path could exhaust the stack.
+ */
+static int too_many_steps(const char *xpath)
+{
+    int steps = 0;
+
+    for (; *xpath; xpath++)
+        if (*xpath == '/' && ++steps > XMLDATA_PATH_STEPS_MAX)
+            return 1;
+    return 0;
+}
+
 extern "C" int xml_create_node_path_if_possible(XmlState *state, const char *xpath)
 {
     char *parent = NULL;
     char *slash;
 
-    if (xpath && !strchr(xpath, '@') && !strchr(xpath, '['))
+    if (xpath && !strchr(xpath, '@') && !strchr(xpath, '[') && !too_many_steps(xpath))
         parent = strdup(xpath);
     slash = parent ? strrchr(parent, '/') : NULL;
     if (!slash) {
@@ -245,7 +263,7 @@ extern "C" int xml_create_node_path_if_possible_with_attr(XmlState *state, const
     int nested_failed = 0;
     int rc = -1;
 
-    if (xpath)
+    if (xpath && !too_many_steps(xpath))
         base = strdup(xpath);
     slash = base ? strrchr(base, '/') : NULL;
     if (!slash)

@@ -65,6 +65,18 @@ extern "C" void xmldata_close_input(int fd)
 
 static int count_list(xmlNodePtr list, int in_entity, int depth, XmldataExpansion *ex);
 
+/* Counts the references in elem's attribute values: reading a value
+ * expands them as well. */
+static int count_attributes(xmlNodePtr elem, int in_entity, int depth, XmldataExpansion *ex)
+{
+    xmlAttrPtr attr;
+
+    for (attr = elem->properties; attr; attr = attr->next)
+        if (count_list(attr->children, in_entity, depth + 1, ex) != 0)
+            return -1;
+    return 0;
+}
+
 /* Counts the content of the entity that ref refers to. */
 static int count_reference(xmlNodePtr ref, int depth, XmldataExpansion *ex)
 {
@@ -104,7 +116,8 @@ static int count_list(xmlNodePtr list, int in_entity, int depth, XmldataExpansio
                 return -1;
             break;
         case XML_ELEMENT_NODE:
-            if (depth >= EXPANSION_DEPTH_MAX || count_list(cur->children, in_entity, depth + 1, ex) != 0)
+            if (depth >= EXPANSION_DEPTH_MAX || count_attributes(cur, in_entity, depth, ex) != 0 ||
+                count_list(cur->children, in_entity, depth + 1, ex) != 0)
                 return -1;
             break;
         default:
@@ -118,9 +131,11 @@ static int count_list(xmlNodePtr list, int in_entity, int depth, XmldataExpansio
 
 extern "C" int xmldata_count_expansion(xmlNodePtr node, XmldataExpansion *ex)
 {
-    if (!node || node->type != XML_ENTITY_REF_NODE)
-        return 0;
-    return count_reference(node, 0, ex);
+    if (node && node->type == XML_ENTITY_REF_NODE)
+        return count_reference(node, 0, ex);
+    if (node && node->type == XML_ELEMENT_NODE)
+        return count_attributes(node, 0, 0, ex);
+    return 0;
 }
 
 extern "C" int xmldata_document_expansion(xmlDocPtr doc)

@@ -46,8 +46,9 @@ typedef struct XmldataExpansion {
 } XmldataExpansion;
 
 /*
- * Adds what node expands to when it is an entity reference (nothing for
- * other nodes).  0, or -1 once either count passes XMLDATA_EXPANSION_LIMIT.
+ * Adds what node expands to: an entity reference, or the references in an
+ * element's attribute values (not below it).  Other nodes add nothing.
+ * 0, or -1 once either count passes XMLDATA_EXPANSION_LIMIT.
  */
 int xmldata_count_expansion(xmlNodePtr node, XmldataExpansion *ex);
 /* The same over a whole document, from zero: 0 or -1. */

@@ -194,6 +194,22 @@ TEST_F(Edit, CreatePathWithAttrFirstStepNotRoot)
     EXPECT_EQ(body(), kBody);
 }
 
+// Both creations recurse once per step: a path of 20,000 missing steps is
+// refused at once with the usual record (its text is cut by the log).
+TEST_F(Edit, CreatePathRefusesMoreStepsThanAnyPathOfTheTool)
+{
+    std::string deep = "/config";
+    for (int i = 0; i < 20000; i++)
+        deep += "/a";
+    EXPECT_EQ(xml_create_node_path_if_possible(state, deep.c_str()), -1);
+    EXPECT_EQ(xml_create_node_path_if_possible_with_attr(state, deep.c_str()), -1);
+    const Texts got = store_records();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].rfind(rec("Unable to create node path for /config/a/a/"), 0), 0u);
+    EXPECT_EQ(got[1].rfind(rec("Unable to create node /config/a/a/"), 0), 0u);
+    EXPECT_EQ(body(), kBody);
+}
+
 TEST_F(Edit, CreatePathWithAttrSlashInsideAValue)
 {
     // The split falls inside the predicate, so such an element cannot be

@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "../support/doc_text.h"
+#include "../support/recording_debug.h"
 #include "xmldata.h"
 
 namespace {
@@ -41,27 +43,38 @@ protected:
     std::string log;
 };
 
-// The arguments go in unquoted: the shell splits them at blanks.  A NULL
-// argument runs nothing.
+// The arguments go in unquoted, so only plain names run.  A NULL argument
+// runs nothing and has no record; a refused name runs nothing and has one.
 TEST_F(Script, CommandLinesAndStatus)
 {
     setenv("XMLCFG_SCRIPT_STATUS", "0", 1);
+    debug_reset();
     EXPECT_EQ(xml_validate_file(nullptr, "b"), -1);
     EXPECT_EQ(xml_validate_file("a", nullptr), -1);
     EXPECT_EQ(xml_backup_file(nullptr, "b"), -1);
     EXPECT_EQ(xml_backup_file("a", nullptr), -1);
     EXPECT_EQ(xml_calculate_checksum_file(nullptr, nullptr), -1);
+    EXPECT_TRUE(debug_calls().empty());
     EXPECT_EQ(xml_validate_file("a.xml", "b.xml"), 0);
-    EXPECT_EQ(xml_backup_file("a.xml", "/var/backup"), 0);
-    EXPECT_EQ(xml_calculate_checksum_file("two words", "c"), 0);
+    EXPECT_EQ(xml_backup_file("/var/cfg/A-1_b+c,d:e@f=g.xml", "/var/backup"), 0);
+    const char *const refused[] = {"two words", "a;touch x", "$(id)", "`id`", "'q'", "\"q\"", "*.xml", "a\nb", ""};
+    for (const char *arg : refused) {
+        debug_reset();
+        EXPECT_EQ(xml_calculate_checksum_file(arg, "c"), -1) << arg;
+        EXPECT_EQ(xml_backup_file("c", arg), -1) << arg;
+        const std::string args = std::string("\"") + arg + "\" \"c\"";
+        EXPECT_EQ(store_records(),
+                  (std::vector<std::string>{
+                      rec("Refusing to run calculate_checksum: arguments must be plain names, not " + args),
+                      rec(std::string("Refusing to run backup_xml: arguments must be plain names, not \"c\" \"") + arg + "\"")}));
+    }
     setenv("XMLCFG_SCRIPT_STATUS", "1", 1);
     EXPECT_EQ(xml_validate_file("x", "y"), 256);
     setenv("XMLCFG_SCRIPT_STATUS", "3", 1);
     EXPECT_EQ(xml_backup_file("x", "y"), 3 * 256);
     EXPECT_EQ(read_file(log),
               "3:validate_xml a.xml b.xml\n"
-              "3:backup_xml a.xml /var/backup\n"
-              "4:calculate_checksum two words c\n"
+              "3:backup_xml /var/cfg/A-1_b+c,d:e@f=g.xml /var/backup\n"
               "3:validate_xml x y\n"
               "3:backup_xml x y\n");
 }
