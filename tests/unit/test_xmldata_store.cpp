@@ -14,6 +14,7 @@
 #include "doc_text.h"
 #include "recording_debug.h"
 #include "xmldata.h"
+#include "xmldata_input.h"
 
 namespace {
 
@@ -50,6 +51,66 @@ TEST(StoreHandle, FailedLoadLeavesTheHandleEmptyAndUsable)
     EXPECT_EQ(xml_is_loaded(s), 1);
     EXPECT_NE(get_pCtxt(s), nullptr);
     EXPECT_EQ(xml_fini(s), 0);
+}
+
+// A document whose root holds the given references to a 1 KiB entity e and
+// a 512 KiB entity n (made of references to e), in its text and attributes.
+std::string expanding(const std::string &text, const std::string &attr = "")
+{
+    std::string n;
+    for (int i = 0; i < 512; i++)
+        n += "&e;";
+    return "<!DOCTYPE c [<!ENTITY e \"" + std::string(1024, 'x') + "\"><!ENTITY n \"" + n + "\">]>\n<c a=\"" + attr +
+           "\">" + text + "</c>\n";
+}
+
+std::string repeat(const std::string &s, int times)
+{
+    std::string out;
+    while (times-- > 0)
+        out += s;
+    return out;
+}
+
+// Inputs refused before or after parsing, each with its one record; up to
+// 1 MiB of expanded text in all is allowed.
+TEST(StoreHandle, LoadRefusesSpecialFilesAndFarExpandingEntities)
+{
+    const char *tmp = getenv("TMPDIR");
+    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/xmldata-load-XXXXXX";
+    ASSERT_NE(mkdtemp(&dir[0]), nullptr);
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    const struct {
+        std::string name;
+        std::string text;   // written unless empty
+        int fault;
+    } rows[] = {
+        {"fits.xml", expanding(repeat("&e;", 1024)), 0},
+        {"nested-fits.xml", expanding("&n;&n;"), 0},
+        {"over.xml", expanding(repeat("&e;", 1025)), XMLDATA_INPUT_EXPANDS},
+        {"nested-over.xml", expanding("&n;&n;&e;"), XMLDATA_INPUT_EXPANDS},
+        {"attr-over.xml", expanding("&n;", repeat("&e;", 600)), XMLDATA_INPUT_EXPANDS},
+        {"fifo", "", XMLDATA_INPUT_NOT_REGULAR},
+        {"", "", XMLDATA_INPUT_NOT_REGULAR},   // the folder itself
+    };
+    for (const auto &row : rows) {
+        const std::string path = row.name.empty() ? dir : dir + "/" + row.name;
+        if (!row.text.empty())
+            write_file(path, row.text);
+        XmlState *s = xml_init();
+        debug_reset();
+        EXPECT_EQ(xmldata_load_input(s, path.c_str()), row.fault) << path;
+        EXPECT_EQ(xml_is_loaded(s), row.fault == 0 ? 1 : 0) << path;
+        if (row.fault == XMLDATA_INPUT_EXPANDS)
+            EXPECT_EQ(store_records(),
+                      Texts{rec("Refusing " + path + ": entity references expand to more than 1048576 bytes")});
+        else if (row.fault == XMLDATA_INPUT_NOT_REGULAR)
+            EXPECT_EQ(store_records(), Texts{rec("Refusing " + path + ": not a regular file")});
+        else
+            EXPECT_TRUE(store_records().empty()) << path;
+        xml_fini(s);
+    }
+    EXPECT_EQ(system(("rm -r '" + dir + "'").c_str()), 0);
 }
 
 TEST(StoreHandle, ReadMemoryRecordsOnlyWithErrno)
