@@ -32,6 +32,9 @@ typedef struct XmlState {
 /* Handle and lifecycle */
 XmlState *xml_init(void);
 int xml_is_loaded(XmlState *state);
+/* filename must name a regular file, or be "-" for standard input; it is
+ * not unpacked, and entity references that would expand to more than 1 MiB
+ * of text in all make the load fail. */
 int xml_load_document(XmlState *state, const char *filename);
 int xml_read_memory(XmlState *state, const char *text);
 int xml_save_document(XmlState *state, const char *filename);
@@ -62,7 +65,8 @@ int xml_create_node_path_if_possible_with_attr(XmlState *state, const char *xpat
 
 /*
  * File maintenance through the device's XML maintenance script.
- * Result: -1 when an argument is NULL, otherwise what system() returned.
+ * Result: -1 when an argument is NULL or not a plain name (letters, digits
+ * and "/._-+,:@="), otherwise what system() returned.
  */
 int xml_validate_file(const char *arg1, const char *arg2);
 int xml_backup_file(const char *arg1, const char *arg2);
