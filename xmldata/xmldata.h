@@ -29,7 +29,18 @@ typedef struct XmlState {
     xmlXPathContextPtr pCtxt;   /* XPath context bound to pDoc, or NULL */
 } XmlState;
 
-/* Handle and lifecycle */
+/*
+ * Handle and lifecycle.  xml_save_document writes the document, in its own
+ * encoding, to a new file beside the target and renames it over the target
+ * (which keeps its owner and mode): the target holds the old or the whole
+ * new document, never a part.  A symbolic link is followed, and its target
+ * replaced, only when the link is owned by root, by the caller or by the
+ * owner of its folder.  It refuses, with -1 and the target untouched, an
+ * encoding the library cannot read back (errno EILSEQ), another link
+ * (EACCES), a target that is not a regular file (EISDIR, ENOTSUP) and a
+ * folder where no temporary file can be made; otherwise errno tells why a
+ * step failed.
+ */
 XmlState *xml_init(void);
 int xml_is_loaded(XmlState *state);
 int xml_load_document(XmlState *state, const char *filename);
