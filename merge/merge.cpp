@@ -54,7 +54,7 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
         int err = errno;
 
         console_log(0, "%s: ###Error Failed to save OUT xml file:%s\n", __func__, show_str(dest_file));
-        console_log(0, "%s: ###Error Cannot save %s: %s\n", __func__, show_str(dest_file), strerror(err));
+        console_log(0, "%s: ###Error Cannot save %s: %s\n", __func__, show_str(dest_file), xml_save_error_text(err));
         result = 1;
     } else {
         console_log(1, "%s: Successfully saved out file:%s\n", __func__, show_str(dest_file));

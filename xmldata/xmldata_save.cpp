@@ -152,7 +152,7 @@ static int resolve_target(const char *filename, SaveTarget *t)
         if (!may_follow(t)) {
             XMLDATA_RECORD("[%s]:[%s] - Refusing to follow %s: the link is owned by neither root nor the owner of its folder",
                            t->path);
-            errno = EACCES;
+            errno = ELOOP;
             return -1;
         }
         if (follow_link(t) != 0)
@@ -461,4 +461,20 @@ extern "C" int xml_save_document(XmlState *state, const char *filename)
     XMLDATA_RECORD("[%s]:[%s] - Unable to save to %s", xmldata_str(filename));
     errno = err;
     return -1;
+}
+
+extern "C" const char *xml_save_error_text(int err)
+{
+    switch (err) {
+    case EILSEQ:
+        return "its encoding could not be read back";
+    case ELOOP:
+        return "a symbolic link that is not followed (owned by neither root nor the owner of its folder, or too many links)";
+    case ENOTSUP:
+        return "not a regular file";
+    case EISDIR:
+        return "a folder";
+    default:
+        return strerror(err);
+    }
 }
