@@ -86,7 +86,7 @@ static int set_path(SaveTarget *t, const char *path)
         t->base = t->path + (slash - path) + 1;
     }
     if (t->base[0] == '\0') {
-        errno = EISDIR;
+        errno = path[0] ? EISDIR : ENOENT;
         return -1;
     }
     return 0;
