@@ -70,7 +70,7 @@ unwritable)
     if [ "$(id -u)" = 0 ]; then
         command -v setpriv >/dev/null || skip "setpriv is missing, and root may write any folder"
         run=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
-        "${run[@]}" test -x "$bin" || skip "nobody may not run $bin"
+        "${run[@]}" ${XMLCFG_EMULATOR:-} "$bin" -o o.xml 2> /dev/null || skip "nobody cannot run $bin here"
     fi
     "${run[@]}" ${XMLCFG_EMULATOR:-} "$bin" -v 0 -s o.xml -n n.xml -d d.xml 2> "$work/err"
     expect_refused $? "Permission denied"
