@@ -12,6 +12,7 @@
  */
 #include "crossmerge.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -129,7 +130,12 @@ int xml_cross_merge(const char *src_file, const char *new_file, const char *cros
     /* Nothing carried over: no output file at all. */
     if (merged) {
         if (xml_save_document(new_doc, dest_file) == -1) {
+            int err = errno;
+
             console_log(0, "%s: ###Error Failed to save OUT xml file=[%s]\n", __func__, show_str(dest_file));
+            /* Without a file name the line above says all there is. */
+            if (dest_file)
+                console_log(0, "%s: ###Error Cannot save %s: %s\n", __func__, dest_file, xml_save_error_text(err));
             result = 1;
         } else {
             console_log(1, "%s: Successfully saved file=[%s]\n", __func__, dest_file);

@@ -6,6 +6,7 @@
  */
 #include "merge.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -101,7 +102,10 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
         console_log(0, "%s: ###Error during merge, Discard changes to output XML\n", __func__);
         result = 1;
     } else if (xml_save_document(nDoc, dest_file) == -1) {
+        int err = errno;
+
         console_log(0, "%s: ###Error Failed to save OUT xml file:%s\n", __func__, show_str(dest_file));
+        console_log(0, "%s: ###Error Cannot save %s: %s\n", __func__, show_str(dest_file), xml_save_error_text(err));
         result = 1;
     } else {
         console_log(1, "%s: Successfully saved out file:%s\n", __func__, show_str(dest_file));

@@ -29,7 +29,19 @@ typedef struct XmlState {
     xmlXPathContextPtr pCtxt;   /* XPath context bound to pDoc, or NULL */
 } XmlState;
 
-/* Handle and lifecycle */
+/*
+ * Handle and lifecycle.  xml_save_document writes the document, in its own
+ * encoding, to a new file beside the target and renames it over the target
+ * (which keeps its owner and mode): the target holds the old or the whole
+ * new document, never a part.  A symbolic link is followed, and its target
+ * replaced, only when the link is owned by root, by the caller or by the
+ * owner of its folder.  It refuses, with -1 and the target untouched, an
+ * encoding the library cannot read back (errno EILSEQ), another link
+ * (ELOOP), a target that is not a regular file (ENOTSUP, EISDIR) and a
+ * folder where no temporary file can be made; otherwise errno tells which
+ * system call failed.  xml_save_error_text gives the reason for such an
+ * errno as a text.
+ */
 XmlState *xml_init(void);
 int xml_is_loaded(XmlState *state);
 /* filename must name a regular file, or be "-" for standard input; it is
@@ -38,6 +50,7 @@ int xml_is_loaded(XmlState *state);
 int xml_load_document(XmlState *state, const char *filename);
 int xml_read_memory(XmlState *state, const char *text);
 int xml_save_document(XmlState *state, const char *filename);
+const char *xml_save_error_text(int err);
 int xml_fini(XmlState *state);
 xmlDocPtr get_pDoc(XmlState *state);
 xmlXPathContextPtr get_pCtxt(XmlState *state);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -11,10 +12,13 @@
 #include <string>
 #include <vector>
 
+#include <libxml/tree.h>
+
 #include "doc_text.h"
 #include "recording_debug.h"
 #include "xmldata.h"
 #include "xmldata_input.h"
+#include "xmldata_save_hook.h"
 
 namespace {
 
@@ -128,36 +132,196 @@ TEST(StoreHandle, ReadMemoryRecordsOnlyWithErrno)
     xml_fini(s);
 }
 
-TEST(StoreHandle, SaveKeepsLayoutAndReplacesTheFileWhole)
-{
-    char dir[] = "/tmp/xmldata-save-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string out = std::string(dir) + "/out.xml";
+// A fresh folder under TMPDIR for the save, removed afterwards, and the
+// store's document loaded.
+class Save : public Store {
+protected:
+    void SetUp() override
+    {
+        const char *tmp = getenv("TMPDIR");
+        dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/xmldata-save-XXXXXX";
+        ASSERT_NE(mkdtemp(&dir[0]), nullptr);
+        Store::SetUp();
+    }
+    void TearDown() override
+    {
+        xmldata_save_hook = nullptr;
+        Store::TearDown();
+        EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    }
+    std::string at(const std::string &name) const { return dir + "/" + name; }
+    // Runs a shell command in the folder; 0 when it succeeds.
+    int sh(const std::string &cmd) const { return system(("cd '" + dir + "' && " + cmd).c_str()); }
+    std::string dir;
+};
 
-    XmlState *s = xml_init();
-    debug_reset();
-    EXPECT_EQ(xml_save_document(s, out.c_str()), -1);
+TEST_F(Save, KeepsLayoutAndModeAndFailsWithoutFolder)
+{
+    XmlState *empty = xml_init();
+    const std::string out = at("out.xml");
+    EXPECT_EQ(xml_save_document(empty, out.c_str()), -1);
     EXPECT_EQ(store_records(), Texts{rec("Unable to save to " + out)});
     EXPECT_NE(access(out.c_str(), F_OK), 0) << "an empty handle must create no file";
+    xml_fini(empty);
 
-    ASSERT_EQ(xml_load_document(s, kStore.c_str()), 0);
     write_file(out, "previous content\n");
     chmod(out.c_str(), 0640);
-    EXPECT_EQ(xml_save_document(s, out.c_str()), 0);
+    EXPECT_EQ(xml_save_document(state, out.c_str()), 0);
     EXPECT_EQ(read_file(out), read_file(kStore)) << "whitespace text nodes are kept";
     struct stat st;
     ASSERT_EQ(stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u) << "the replaced file keeps its mode";
 
     debug_reset();
-    const std::string bad = std::string(dir) + "/no/such/dir/out.xml";
-    EXPECT_EQ(xml_save_document(s, bad.c_str()), -1);
+    const std::string bad = at("no/such/dir/out.xml");
+    EXPECT_EQ(xml_save_document(state, bad.c_str()), -1);
     EXPECT_EQ(store_records(), Texts{rec("Unable to save to " + bad)});
-    xml_fini(s);
+    EXPECT_EQ(sh("test \"$(ls -A)\" = out.xml"), 0) << "nothing but the output is left";
+}
 
-    // Nothing but the output is left in the folder.
-    std::string cmd = std::string("test $(ls -A ") + dir + " | wc -l) -eq 1 && rm -r " + dir;
-    EXPECT_EQ(system(cmd.c_str()), 0);
+// UTF-16 little endian, with its byte order mark, of an ASCII text.
+std::string utf16(const std::string &ascii)
+{
+    std::string out = "\xff\xfe";
+    for (char c : ascii)
+        out += std::string(1, c) + '\0';
+    return out;
+}
+
+TEST_F(Save, WritesWhatTheLibraryWritesInTheDocumentsEncoding)
+{
+    const struct {
+        std::string text;
+        bool reads_back;
+    } docs[] = {
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a b=\"&quot;\">\xc3\xa9</a>\n", true},
+        {"<a b='1'>x<!-- c --></a>", true},
+        {"<?xml version=\"1.0\" standalone=\"yes\"?>\n<!DOCTYPE a>\n<?pi x?>\n<a/>\n", true},
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<a>\xe9&#x20AC;</a>\n", true},
+        {"<?xml version=\"1.0\" encoding=\"US-ASCII\"?>\n<a>&#233;</a>\n", true},
+        {utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<a>&#x10000;x</a>\n"), true},
+        {"<?xml version=\"1.0\" encoding=\"UTF-7\"?>\n<a>x</a>\n", false},
+    };
+    const std::string in = at("in.xml"), ref = at("ref.xml"), out = at("out.xml");
+    for (const auto &d : docs) {
+        SCOPED_TRACE(d.text);
+        write_file(in, d.text);
+        write_file(out, "old\n");
+        XmlState *s = xml_init();
+        ASSERT_EQ(xml_load_document(s, in.c_str()), 0);
+        ASSERT_NE(xmlSaveFile(ref.c_str(), get_pDoc(s)), -1);
+        debug_reset();
+        errno = 0;
+        if (d.reads_back) {
+            EXPECT_EQ(xml_save_document(s, out.c_str()), 0);
+            EXPECT_EQ(read_file(out), read_file(ref));
+        } else {
+            EXPECT_EQ(xml_save_document(s, out.c_str()), -1);
+            EXPECT_EQ(errno, EILSEQ);
+            EXPECT_EQ(read_file(out), "old\n");
+            EXPECT_EQ(store_records(), (Texts{rec("Refusing to save in encoding UTF-7: it cannot be read back"),
+                                              rec("Unable to save to " + out)}));
+        }
+        xml_fini(s);
+    }
+}
+
+// What is followed and what is replaced.  As root, links are given to
+// uid 65534; "T" in a check stands for the saved document.
+TEST_F(Save, FollowsTrustedLinksReplacesOnlyRegularFilesAndClearsLeftovers)
+{
+    const struct {
+        const char *setup;
+        bool as_root;
+        int err;  // 0: saved
+        const char *check;
+    } cases[] = {
+        {"echo old > real && ln -s real d.xml", false, 0, "test -L d.xml && cmp -s real T"},
+        {"ln -s new d.xml", false, 0, "test -L d.xml && cmp -s new T"},
+        {"echo old > real && ln -s real d.xml && chown -h 65534 d.xml", true, ELOOP,
+         "test -L d.xml && test \"$(cat real)\" = old"},
+        {"echo old > real && ln -s real d.xml && chown -h 65534 d.xml . real", true, 0,
+         "test -L d.xml && cmp -s real T && test \"$(stat -c %u real)\" = 65534"},
+        {"mkfifo fifo && ln -s fifo d.xml", false, ENOTSUP, "test -p fifo"},
+        {"mkdir d.xml", false, EISDIR, "test -d d.xml"},
+        {"echo old > d.xml && ln d.xml keep", false, 0, "cmp -s d.xml T && test \"$(cat keep)\" = old"},
+        {"touch .d.xml.xmlcfg-AbC123 .d.xml.xmlcfg-AbC12 .d.xml.xmlcfg-AbC1234 .e.xml.xmlcfg-AbC123 "
+         "&& ln -s x .d.xml.xmlcfg-XyZ789",
+         false, 0,
+         "! test -e .d.xml.xmlcfg-AbC123 && test -e .d.xml.xmlcfg-AbC12 && test -e .d.xml.xmlcfg-AbC1234 "
+         "&& test -e .e.xml.xmlcfg-AbC123 && test -L .d.xml.xmlcfg-XyZ789"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.setup);
+        if (c.as_root && geteuid() != 0) {
+            std::printf("skipped, needs root: %s\n", c.setup);
+            continue;
+        }
+        ASSERT_EQ(sh("rm -rf ./* ./.[!.]* && chown 0 . 2>/dev/null; " + std::string(c.setup)), 0);
+        errno = 0;
+        EXPECT_EQ(xml_save_document(state, at("d.xml").c_str()), c.err ? -1 : 0);
+        if (c.err) {
+            EXPECT_EQ(errno, c.err);
+        }
+        std::string check = c.check;
+        if (check.find('T') != std::string::npos)
+            check.replace(check.find('T'), 1, "'" + kStore + "'");
+        EXPECT_EQ(sh(check), 0);
+        EXPECT_EQ(sh("test -z \"$(find . -type f -name '.d.xml.xmlcfg-[^.][^.][^.][^.][^.][^.]')\""), 0) << "a temporary file is left";
+    }
+}
+
+// Another process swapping the temporary file for a link to a victim file
+// between two steps of the save, once or at every try.
+struct Swap {
+    int step;
+    bool every_time;
+    std::string victim;
+    int swaps;
+} swap;
+
+void swap_for_link(int step, const char *tmp)
+{
+    if (step != swap.step || (swap.swaps > 0 && !swap.every_time))
+        return;
+    swap.swaps++;
+    if (unlink(tmp) != 0 || symlink(swap.victim.c_str(), tmp) != 0)
+        ADD_FAILURE() << "cannot swap " << tmp;
+}
+
+TEST_F(Save, TemporaryFileSwappedForALinkChangesNothingButD)
+{
+    const struct {
+        int step;
+        bool every_time;
+    } cases[] = {
+        {XMLDATA_SAVE_CREATED, false}, {XMLDATA_SAVE_WRITTEN, false}, {XMLDATA_SAVE_OWNED, false},
+        {XMLDATA_SAVE_SYNCED, false},  {XMLDATA_SAVE_SYNCED, true},
+    };
+    const std::string d = at("d.xml"), victim = at("victim");
+    xmldata_save_hook = swap_for_link;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.step);
+        write_file(victim, "secret\n");
+        chmod(victim.c_str(), 0600);
+        write_file(d, "old\n");
+        chmod(d.c_str(), 0644);
+        if (geteuid() == 0) {
+            ASSERT_EQ(chown(d.c_str(), 65534, 65534), 0);
+        }
+        swap = {c.step, c.every_time, victim, 0};
+        EXPECT_EQ(xml_save_document(state, d.c_str()), c.every_time ? -1 : 0);
+        EXPECT_GT(swap.swaps, 0);
+        struct stat v, st;
+        ASSERT_EQ(stat(victim.c_str(), &v), 0);
+        EXPECT_EQ(read_file(victim), "secret\n");
+        EXPECT_EQ(v.st_mode & 07777, 0600u);
+        EXPECT_EQ(v.st_uid, geteuid());
+        ASSERT_EQ(lstat(d.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(read_file(d), c.every_time ? "old\n" : read_file(kStore));
+        EXPECT_EQ(sh("test \"$(ls -A | tr '\\n' ' ')\" = 'd.xml victim '"), 0) << "only D and the victim are left";
+    }
 }
 
 TEST_F(Store, ExistenceAndCount)
