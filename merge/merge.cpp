@@ -74,8 +74,10 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
     memset(Xpath, 0, sizeof(Xpath));
     memset(nXpath, 0, sizeof(nXpath));
     console_log(0, "%s: Started\n", __func__);
-    if (discard_local_tags)
-        keep_local_tags = 0;
+    /* Each run starts afresh, also the second of one process. */
+    reset_walk_state();
+    delta_mode = 0;
+    keep_local_tags = discard_local_tags ? 0 : 1;
     xml_lib_setup();
 
     nDoc = load_input_document(__func__, new_file, "NEW");

@@ -8,7 +8,7 @@
 #include "../xmldata/xmldata.h"
 
 /* 1 (the default): elements found only on the device are added to the
- * output; 0 (-p): they are discarded.  Decided once, before the walk. */
+ * output; 0 (-p): they are discarded.  Set at each merge's start. */
 extern int keep_local_tags;
 
 /* Default mode: 0 merged and saved over dest_file, 1 failure (dest_file unchanged). */

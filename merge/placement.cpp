@@ -16,30 +16,55 @@
 /*
  * Moves path on to the next position of its last step: [k] becomes [k+1],
  * and a step without a position gets [2].  With record set the extra
- * occurrence is counted in mapXpath either way.  0, or -1 when a path at
- * the end of its buffer could not be moved on (it would be tried forever).
+ * occurrence is counted in mapXpath either way.  0, or -1 when the path
+ * has no room for the next position (it would be tried forever).
  */
 static int next_position(char *path, int record)
 {
-    char before[XPATH_BUF_SIZE];
     size_t len;
+    int rc = increment_xpath_index(path, record);
 
-    snprintf(before, sizeof(before), "%s", path);
-    if (increment_xpath_index(path, record) != 0) {
-        if (record)
-            add_to_map(path);
-        /* The path is unchanged: append the position, cut at the buffer's end. */
-        len = strlen(path);
-        if (len < XPATH_BUF_SIZE - 1)
-            snprintf(path + len, XPATH_BUF_SIZE - len, "[%d]", 2);
-    }
-    return strcmp(before, path) == 0 ? -1 : 0;
+    if (rc == 0)
+        return 0;
+    if (rc != -1)
+        return -1;
+    len = strlen(path);
+    if (len + 3 >= XPATH_BUF_SIZE)
+        return -1;
+    if (record)
+        add_to_map(path);
+    snprintf(path + len, XPATH_BUF_SIZE - len, "[%d]", 2);
+    return 0;
+}
+
+/*
+ * How many positions a search from path may move on: the number of element
+ * children of the element that path's last step starts from, since no
+ * sibling lies beyond them.  0 when they cannot be counted.  Only a path
+ * whose every position selects something (a predicate that always holds)
+ * reaches this bound.
+ */
+static int position_bound(XmlState *doc, const char *path)
+{
+    char children[XPATH_BUF_SIZE];
+    int count = 0;
+
+    snprintf(children, sizeof(children), "%s", show_str(path));
+    remove_last_step(children);
+    if (strlen(children) + 2 >= sizeof(children))
+        return 0;
+    snprintf(children + strlen(children), sizeof(children) - strlen(children), "/*");
+    if (xml_copy_node_count(doc, children, &count) != 0)
+        return 0;
+    return count;
 }
 
 int check_node_in_doc(XmlState *doc, const char *path, const char *label, int proceed_on_mismatch)
 {
     char next[XPATH_BUF_SIZE];
     char prev[XPATH_BUF_SIZE];
+    int bound = -1;
+    int moves = 0;
 
     snprintf(next, sizeof(next), "%s", show_str(path));
     /* Each try moves one position on; the first position past the last
@@ -58,6 +83,13 @@ int check_node_in_doc(XmlState *doc, const char *path, const char *label, int pr
                     proceed_on_mismatch);
         if (!proceed_on_mismatch)
             return 1;
+        if (bound < 0)
+            bound = position_bound(doc, path);
+        if (++moves > bound) {
+            console_log(0, "%s: ###Error Xpath:%s still selects past the %d element children of its parent\n",
+                        __func__, next, bound);
+            return 1;
+        }
         snprintf(prev, sizeof(prev), "%s", next);
         if (next_position(next, 0) != 0)
             return 1;
@@ -71,6 +103,8 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
     xmlChar *read_value = NULL;
     char *current = NULL;
     int exists = 0;
+    int bound = -1;
+    int moves = 0;
     int rc = 0;
 
     /* Find the position where the walked element is, or is to be created:
@@ -83,6 +117,13 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
             break;
         }
         console_log(0, "%s:+++Attribute doesn't match, try by increasing index\n", __func__);
+        if (bound < 0)
+            bound = position_bound(doc, Xpath);
+        if (++moves > bound) {
+            console_log(0, "%s: ###Error Xpath:%s still selects past the %d element children of its parent\n",
+                        __func__, Xpath, bound);
+            return 1;
+        }
         snprintf(old, sizeof(old), "%s", Xpath);
         if (next_position(Xpath, 1) != 0) {
             console_log(0, "%s: ###Error no room to move on from Xpath:%s\n", __func__, Xpath);

@@ -26,7 +26,8 @@ static const char *str(const xmlChar *s)
     return show_str(reinterpret_cast<const char *>(s));
 }
 
-/* Appends to the element step, cut at the buffer's end. */
+/* Appends to the element step, cut at the buffer's end.  A cut step fills
+ * the buffer, so it can never fit a path and fails the walk there. */
 static void step_append(char *step, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 static void step_append(char *step, const char *fmt, ...)
 {
@@ -40,6 +41,47 @@ static void step_append(char *step, const char *fmt, ...)
     va_end(ap);
 }
 
+/*
+ * Appends value as an XPath literal that reads back as exactly that value:
+ * 'v' when it holds no apostrophe, "v" when it holds no double quote, and
+ * otherwise concat() of apostrophe-quoted runs and double-quoted runs of
+ * apostrophes, for example concat('a',"'",'b').
+ */
+static void step_append_literal(char *step, const char *value)
+{
+    const char *p = value;
+
+    if (!strchr(value, '\''))
+        step_append(step, "'%s'", value);
+    else if (!strchr(value, '"'))
+        step_append(step, "\"%s\"", value);
+    else {
+        step_append(step, "concat(");
+        while (*p) {
+            size_t run = strcspn(p, "'");
+            const char *quote = "'";
+
+            if (run == 0) {
+                run = strspn(p, "'");
+                quote = "\"";
+            }
+            step_append(step, "%s%s%.*s%s", p == value ? "" : ",", quote, (int)run, p, quote);
+            p += run;
+        }
+        step_append(step, ")");
+    }
+}
+
+void reset_walk_state(void)
+{
+    mapXpath.clear();
+    mapNXpath.clear();
+    mapAttr.clear();
+    if (current_tag)
+        xmlFree(current_tag);
+    current_tag = NULL;
+}
+
 void add_attr_to_map(const char *name, const char *value)
 {
     mapAttr[show_str(name)] = show_str(value);
@@ -47,25 +89,34 @@ void add_attr_to_map(const char *name, const char *value)
 
 void remove_last_step(char *path)
 {
-    int in_brackets = 0;
+    size_t cut = 0;
+    int depth = 0;
+    char quote = 0;
     size_t i;
 
     if (!path)
         return;
-    /* Only the last "/" outside a predicate ends the parent's part. */
-    for (i = strlen(path); i >= 1; i--) {
+    /* The last "/" outside predicates and quoted literals ends the parent's
+     * part, so a value may hold "/", brackets or quotes of the other kind. */
+    for (i = 0; path[i]; i++) {
         char c = path[i];
 
-        if (c == '/' && !in_brackets) {
-            path[i] = '\0';
-            return;
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == '\'' || c == '"') {
+            if (depth > 0)
+                quote = c;
+        } else if (c == '[') {
+            depth++;
+        } else if (c == ']') {
+            if (depth > 0)
+                depth--;
+        } else if (c == '/' && depth == 0) {
+            cut = i;
         }
-        if (c == ']' && !in_brackets)
-            in_brackets = 1;
-        else if (c == '[' && in_brackets)
-            in_brackets = 0;
     }
-    path[0] = '\0';
+    path[cut] = '\0';
 }
 
 int process_tag_early(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc)
@@ -114,10 +165,8 @@ static int build_element_step(xmlTextReaderPtr reader, char *step)
             console_log(2, "%s: Skip PRI Attr no:%d, Name:%s, Value:%s\n", "processNode", i, str(name), str(value));
         } else {
             add_attr_to_map(reinterpret_cast<const char *>(name), reinterpret_cast<const char *>(value));
-            if (!predicate_open)
-                step_append(step, "[@%s='%s'", str(name), str(value));
-            else
-                step_append(step, " and @%s='%s'", str(name), str(value));
+            step_append(step, predicate_open ? " and @%s=" : "[@%s=", str(name));
+            step_append_literal(step, str(value));
             predicate_open = 1;
             console_log(2, "%s: Attribute no:%d, Name:%s, Value:%s\n", "processNode", i, str(name), str(value));
         }
@@ -152,9 +201,11 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
     snprintf(step, sizeof(step), "%s", str(current_tag));
     failed = build_element_step(reader, step);
 
-    find_and_add_xpath_to_map(step, Xpath, nXpath, nDoc, current_tag);
-
-    if (xmlTextReaderIsEmptyElement(reader) == 1) {
+    if (find_and_add_xpath_to_map(step, Xpath, nXpath, nDoc, current_tag) != 0) {
+        /* The element has no path of its own: its data must not land on
+         * the parent's. */
+        failed = 1;
+    } else if (xmlTextReaderIsEmptyElement(reader) == 1) {
         console_log(2, "%s: Detected Self closing tag: %s\n", "processNode", Xpath);
         if (process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0)
             failed = 1;

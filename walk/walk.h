@@ -29,6 +29,10 @@ extern std::map<std::string, int> mapNXpath;
 /* Attributes (except PRI) of the most recently started element. */
 extern std::map<std::string, std::string> mapAttr;
 
+/* Empties the maps and releases current_tag: each driver starts a run
+ * from this state, also when one process runs several. */
+void reset_walk_state(void);
+
 /* Reader-node handler: 0 to go on, non-zero stops the walk. */
 int processNode(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc);
 /* Leaf callback for an empty or self-closing element: 0, or 1 on failure. */
@@ -37,13 +41,17 @@ int process_tag_early(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlSta
 void remove_last_step(char *path);
 void add_attr_to_map(const char *name, const char *value);
 
-/* Extends Xpath and nXpath by one indexed step; step is used as scratch. */
-void find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *nDoc, const xmlChar *tag);
-/* Appends "/step" to path, bounded by XPATH_BUF_SIZE. */
-void append_xpath_step(const char *step, char *path);
+/* Extends Xpath and nXpath by one indexed step; step is used as scratch.
+ * 0, or -1 (with an error line, Xpath as it was) when the indexed step does
+ * not fit in Xpath. */
+int find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *nDoc, const xmlChar *tag);
+/* Appends "/step" to path, leaving room for an index: 0, or -1 when it does
+ * not fit whole (path unchanged). */
+int append_xpath_step(const char *step, char *path);
 /* Adds one occurrence of path in mapXpath. */
 void add_to_map(const char *path);
-/* Raises the trailing [k] of path to [k+1]: 0, or -1 when there is none. */
+/* Raises the trailing [k] of path to [k+1]: 0, -1 when there is none, -2
+ * when the raised index does not fit (path unchanged either way). */
 int increment_xpath_index(char *path, int record);
 /* 0 when a node of xpath at or after position start matches mapAttr. */
 int xpath_compare_attr(XmlState *state, const char *xpath, int start);

@@ -22,14 +22,20 @@ std::map<std::string, int> mapXpath;
 std::map<std::string, int> mapNXpath;
 std::map<std::string, std::string> mapAttr;
 
-void append_xpath_step(const char *step, char *path)
+int append_xpath_step(const char *step, char *path)
 {
     size_t len = strlen(path);
+    int written;
 
     /* Leaves room for the index that find_and_add_xpath_to_map adds. */
     if (len >= XPATH_BUF_SIZE - 1)
-        return;
-    snprintf(path + len, XPATH_BUF_SIZE - 1 - len, "/%s", show_str(step));
+        return -1;
+    written = snprintf(path + len, XPATH_BUF_SIZE - 1 - len, "/%s", show_str(step));
+    if (written < 0 || (size_t)written >= XPATH_BUF_SIZE - 1 - len) {
+        path[len] = '\0';
+        return -1;
+    }
+    return 0;
 }
 
 void add_to_map(const char *path)
@@ -70,10 +76,11 @@ int increment_xpath_index(char *path, int record)
     copy[len - 1] = '\0';
     k = strtoull(copy + i + 1, NULL, 10);
     copy[i] = '\0';
-    /* A path of 1023 characters loses the end of its new index. */
-    written = snprintf(path, XPATH_BUF_SIZE, "%s[%llu]", copy, k + 1);
-    if (written < 0)
-        return -1;
+    /* A raised index that does not fit leaves the path as it was. */
+    written = snprintf(NULL, 0, "%s[%llu]", copy, k + 1);
+    if (written < 0 || written >= XPATH_BUF_SIZE)
+        return -2;
+    snprintf(path, XPATH_BUF_SIZE, "%s[%llu]", copy, k + 1);
     if (record)
         add_to_map(copy);
     return 0;
@@ -159,23 +166,41 @@ out:
     return rc;
 }
 
-void find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *nDoc, const xmlChar *tag)
+int find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *nDoc, const xmlChar *tag)
 {
-    int prior;
+    const char *name = show_str(reinterpret_cast<const char *>(tag));
+    size_t parent_len = strlen(Xpath);
+    int prior = 0;
     int count;
+    int written;
+    int fits;
 
-    append_xpath_step(step, Xpath);
-    /* Earlier siblings under this parent instance with the same step. */
-    prior = mapXpath[Xpath];
+    /* The indexed path must fit whole, or the walk would go on with a path
+     * that names another element: the parent, or a cut step. */
+    fits = append_xpath_step(step, Xpath) == 0;
+    if (fits) {
+        /* Earlier siblings under this parent instance with the same step. */
+        prior = mapXpath[Xpath];
+        written = snprintf(NULL, 0, "%s[%d]", Xpath, prior + 1);
+        fits = written >= 0 && written < XPATH_BUF_SIZE;
+    }
+    if (!fits) {
+        console_log(0, "%s: ###Error the step of element %s does not fit after a path of %d bytes\n", __func__, name,
+                    (int)parent_len);
+        Xpath[parent_len] = '\0';
+        return -1;
+    }
+    count = prior + 1;
     if (xpath_compare_attr(nDoc, Xpath, prior) != 0) {
         console_log(0, "%s: Node doesn't match\n", __func__);
-        snprintf(step, XPATH_BUF_SIZE, "%s[@node_deleted='1']", show_str(reinterpret_cast<const char *>(tag)));
+        snprintf(step, XPATH_BUF_SIZE, "%s[@node_deleted='1']", name);
     }
+    /* nXpath is only shown, never evaluated: a step that does not fit
+     * there is left out. */
     append_xpath_step(step, nXpath);
     console_log(2, "%s: Before Xpath: %s\n", __func__, Xpath);
     console_log(2, "%s: Before nXpath: %s\n", __func__, nXpath);
 
-    count = prior + 1;
     mapXpath[Xpath] = count;
     snprintf(step, XPATH_BUF_SIZE, "%s[%d]", Xpath, count);
     snprintf(Xpath, XPATH_BUF_SIZE, "%s", step);
@@ -190,4 +215,5 @@ void find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *
     }
     console_log(2, "%s: Xpath after index: %s\n", __func__, Xpath);
     console_log(2, "%s: nXpath after index: %s\n", __func__, nXpath);
+    return 0;
 }

@@ -122,10 +122,69 @@ extern "C" int xml_insert_node(XmlState *state, const char *xparent, const char 
 }
 
 /*
- * Reads the attribute tests @name='value' of a step, from scan on, onto
+ * Reads the XPath string literal at p, in apostrophes or in double quotes,
+ * and cuts it in place: *text is its content.  Returns the position after
+ * the closing quote, or NULL when it is not closed.
+ */
+static char *read_quoted(char *p, char **text)
+{
+    char *close = strchr(p + 1, *p);
+
+    if (!close)
+        return NULL;
+    *close = '\0';
+    *text = p + 1;
+    return close + 1;
+}
+
+/*
+ * Reads the value of an attribute test, from the first literal after the
+ * '=' on: 'v', "v", or concat() of such literals, the form the walk uses
+ * for a value that holds both kinds of quote.  The value is decoded in
+ * place and *value points at it.  Returns the position after the literal,
+ * or NULL when there is none or it is not closed.
+ */
+static char *read_value(char *scan, char **value)
+{
+    char *quote = strpbrk(scan, "'\"");
+    char *concat = strstr(scan, "concat(");
+    char *out;
+    char *piece;
+    size_t len;
+
+    if (!concat || (quote && quote < concat))
+        return quote ? read_quoted(quote, value) : NULL;
+    /* The pieces are joined where "concat(" stood; the joined text is never
+     * longer than the expression it is read from. */
+    out = concat;
+    *value = concat;
+    scan = concat + strlen("concat(");
+    for (;;) {
+        scan += strspn(scan, " ");
+        if (*scan != '\'' && *scan != '"')
+            return NULL;
+        scan = read_quoted(scan, &piece);
+        if (!scan)
+            return NULL;
+        len = strlen(piece);
+        memmove(out, piece, len);
+        out += len;
+        scan += strspn(scan, " ");
+        if (*scan == ')')
+            break;
+        if (*scan != ',')
+            return NULL;
+        scan++;
+    }
+    *out = '\0';
+    return scan + 1;
+}
+
+/*
+ * Reads the attribute tests @name=literal of a step, from scan on, onto
  * node.  Everything between the tests (" and ", brackets, positions) is
  * passed over.  The step buffer is cut in place.  0, or -1 when a test has
- * no '=' or no pair of apostrophes, or an attribute cannot be added.
+ * no '=' or no closed literal, or an attribute cannot be added.
  */
 static int add_step_attributes(xmlNodePtr node, char *scan)
 {
@@ -133,22 +192,16 @@ static int add_step_attributes(xmlNodePtr node, char *scan)
 
     while ((at = strchr(scan, '@')) != NULL) {
         char *eq = strchr(at + 1, '=');
-        char *open;
-        char *close;
+        char *value = NULL;
 
         if (!eq)
             return -1;
-        open = strchr(eq + 1, '\'');
-        if (!open)
-            return -1;
-        close = strchr(open + 1, '\'');
-        if (!close)
-            return -1;
         *eq = '\0';
-        *close = '\0';
-        if (!node || !xmlNewProp(node, BAD_CAST(at + 1), BAD_CAST(open + 1)))
+        scan = read_value(eq + 1, &value);
+        if (!scan)
             return -1;
-        scan = close + 1;
+        if (!node || !xmlNewProp(node, BAD_CAST(at + 1), BAD_CAST value))
+            return -1;
     }
     return 0;
 }

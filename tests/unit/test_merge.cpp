@@ -104,4 +104,26 @@ TEST_F(Merge, SearchesEndWhenAFullPathCannotMoveOn)
     EXPECT_EQ(doc_body(n), "<config><" + name + " kind=\"x\"/></config>\n");
 }
 
+// A path that selects something at every position (a union with the root)
+// is searched no further than the parent's element children.
+TEST_F(Merge, SearchesEndAtTheParentsChildCount)
+{
+    load("<config><item kind='a'/><item kind='b'/><item kind='c'/></config>", "/config[1] | /config[1]/item[1]");
+    mapAttr["id"] = "z";
+
+    const std::string err = stderr_of([&] {
+        EXPECT_EQ(check_node_in_doc(n, path, "O-file", 1), 1);
+        EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "v"), 1);
+    });
+    // The root and its three items: four moves, then the end.
+    EXPECT_NE(err.find("check_node_in_doc: ###Error Xpath:/config[1] | /config[1]/item[5] still selects past the 4 "
+                       "element children of its parent\n"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("add_node_or_set_content: ###Error Xpath:/config[1] | /config[1]/item[5] still selects"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(doc_body(n), "<config><item kind=\"a\"/><item kind=\"b\"/><item kind=\"c\"/></config>\n");
+}
+
 }  // namespace

@@ -97,11 +97,13 @@ TEST_F(Walk, MixedContentCallsBackTwiceWithTheParentsPath)
                                "/r[1]/p[@k='1'][1] 3 y {m=2;}"}));
 }
 
-// PRI never enters the step nor mapAttr, wherever it stands.
-TEST_F(Walk, ElementStepLeavesOutPriWherever)
+// PRI never enters the step nor mapAttr, wherever it stands; a value is a
+// literal that the compared document reads back as exactly that value.
+TEST_F(Walk, ElementStepLeavesOutPriAndQuotesValuesExactly)
 {
     const std::string doc = "<r><ssid/><apn id='1'/><apn id='1' type='default'/><ssid PRI='1'/>"
-                            "<apn PRI='1' id='1'/><apn id='1' PRI='1'/><apn id='1' PRI='1' type='default'/></r>";
+                            "<apn PRI='1' id='1'/><apn id='1' PRI='1'/><apn id='1' PRI='1' type='default'/>"
+                            "<q v=\"it's\"/><q v='&apos;a\"b&apos;&apos;'/><q v=\"x' or '1'='1\"/></r>";
     ASSERT_EQ(walk(doc, doc), 0);
     EXPECT_EQ(leaves, (Strings{
                           "/r[1]/ssid[1] 1 - {}",
@@ -111,7 +113,12 @@ TEST_F(Walk, ElementStepLeavesOutPriWherever)
                           "/r[1]/apn[@id='1'][2] 1 - {id=1;}",
                           "/r[1]/apn[@id='1'][3] 1 - {id=1;}",
                           "/r[1]/apn[@id='1' and @type='default'][2] 1 - {id=1;type=default;}",
+                          "/r[1]/q[@v=\"it's\"][1] 1 - {v=it's;}",
+                          "/r[1]/q[@v=concat(\"'\",'a\"b',\"''\")][1] 1 - {v='a\"b'';}",
+                          "/r[1]/q[@v=\"x' or '1'='1\"][1] 1 - {v=x' or '1'='1;}",
                       }));
+    for (const std::string &n : nxpaths)
+        EXPECT_EQ(n.find("node_deleted"), std::string::npos) << n;
 }
 
 // The walked config has two wifi sections, the compared one only one.
@@ -169,18 +176,18 @@ TEST_F(Walk, EndTagTraceNotAboveLevelTwo)
     EXPECT_EQ(err.find("XML_ELEMENT_DECL"), std::string::npos);
 }
 
-TEST_F(Walk, HugeAttributeIsCutNotOverrun)
+// A step that does not fit fails the walk; the leaf never reaches the
+// callback under its parent's path.
+TEST_F(Walk, StepThatDoesNotFitFailsTheWalk)
 {
     const std::string value(1500, 'v');
     const std::string doc = "<r><a k='" + value + "'>t</a></r>";
-    ASSERT_EQ(walk(doc, doc), 0);
-    ASSERT_EQ(leaves.size(), 1u);
-    // "/r[1]" then "/a[@k='vvv..." cut to 1022 characters, then the index
-    // cut at 1023: only its "[" fits.
-    const std::string x = leaves[0].substr(0, leaves[0].find(' '));
-    ASSERT_EQ(x.size(), 1023u);
-    EXPECT_EQ(x.substr(0, 13), "/r[1]/a[@k='v");
-    EXPECT_EQ(x.substr(1021), "v[");
+    const std::string err = stderr_of([&] { EXPECT_EQ(walk(doc, doc), 1); });
+    EXPECT_TRUE(leaves.empty());
+    EXPECT_NE(err.find("find_and_add_xpath_to_map: ###Error the step of element a does not fit after a path of 5 "
+                       "bytes\n"),
+              std::string::npos)
+        << err;
 }
 
 }  // namespace

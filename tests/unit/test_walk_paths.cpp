@@ -40,6 +40,8 @@ TEST_F(Paths, RemoveLastStepSkipsSlashesInsidePredicates)
     EXPECT_EQ(cut("/config[1]/wifi[1]/ssid[1]"), "/config[1]/wifi[1]");
     EXPECT_EQ(cut("/config[1]/apn[@url='http://a/b' and @id='1'][2]"), "/config[1]");
     EXPECT_EQ(cut("/config[1]/wifi[@node_deleted='1']"), "/config[1]");
+    EXPECT_EQ(cut("/c[1]/a[@v=\"x/]'[y\"][1]"), "/c[1]");
+    EXPECT_EQ(cut("/c[1]/a[@v=concat('/]\"',\"'\",'[/')][1]"), "/c[1]");
     EXPECT_EQ(cut("/config"), "");
     EXPECT_EQ(cut("/config[1]"), "");
     EXPECT_EQ(cut("config"), "");
@@ -78,21 +80,31 @@ TEST_F(Paths, IndexedPathsReachButNeverPass1023)
     char nXpath[XPATH_BUF_SIZE] = {0};
 
     node("<r/>", "/r");
-    // 1015 + "/abc" + "[1]" = 1022 fits; from 1017 the index is cut.
+    // 1015 + "/abc" + "[1]" = 1022 fits; from 1017 the index does not, and
+    // from 1019 not even the step: the path stays as it was.
     const struct {
         size_t len;
+        int rc;
         const char *tail;
-    } rows[] = {{1015, "/abc[1]"}, {1015, "/abc[2]"}, {1017, "/abc[1"}};
+    } rows[] = {{1015, 0, "/abc[1]"}, {1015, 0, "/abc[2]"}, {1016, 0, "/abc[1]"}, {1017, -1, ""}, {1019, -1, ""}};
     for (const auto &r : rows) {
         const size_t len = r.len;
         memset(Xpath, 'p', len);
         Xpath[0] = '/';
         Xpath[len] = '\0';
         snprintf(step, sizeof(step), "abc");
-        stderr_of([&] { find_and_add_xpath_to_map(step, Xpath, nXpath, doc, BAD_CAST "abc"); });
-        EXPECT_STREQ(Xpath + len, r.tail);
+        const std::string err =
+            stderr_of([&] { EXPECT_EQ(find_and_add_xpath_to_map(step, Xpath, nXpath, doc, BAD_CAST "abc"), r.rc); });
+        EXPECT_STREQ(Xpath + len, r.tail) << len;
+        EXPECT_EQ(err.find("###Error the step of element abc does not fit") != std::string::npos, r.rc != 0) << err;
     }
+
+    // A raised index that does not fit leaves the path alone.
+    memset(Xpath, 'p', XPATH_BUF_SIZE - 1);
+    memcpy(Xpath + XPATH_BUF_SIZE - 4, "[9]", 4);
+    EXPECT_EQ(increment_xpath_index(Xpath, 1), -2);
     EXPECT_EQ(strlen(Xpath), 1023u);
+    EXPECT_STREQ(Xpath + XPATH_BUF_SIZE - 4, "[9]");
 }
 
 TEST_F(Paths, MatchingRuleComparesNamesAndIgnoresPri)

@@ -91,12 +91,16 @@ TEST_F(Edit, InsertWithAttrReadsTheStepForms)
     for (const char *step : {"plain", "apn[@id='1' and @type='default']", "apn[@id='1'][@type='default']", "pos[3]",
                              "apn[@id='2'][4]", "e[@v='']",
                              // Text between '=' and the apostrophe is skipped; the value is raw.
-                             "s[@a= 'x&y<z' trailing]"})
+                             "s[@a= 'x&y<z' trailing]",
+                             // The literals the walk writes for values with quotes.
+                             "q[@v=\"it's\"]", "q[@v=concat('say \"it',\"'\",'s\"') and @w='1'][2]",
+                             "q[@v=concat( \"'\" , 'x' )]"})
         EXPECT_EQ(xml_insert_node_with_attr(state, "/config", step), 0) << step;
     EXPECT_TRUE(store_records().empty());
     EXPECT_EQ(body(),
               "<config><plain/><apn id=\"1\" type=\"default\"/><apn id=\"1\" type=\"default\"/><pos/>"
-              "<apn id=\"2\"/><e v=\"\"/><s a=\"x&amp;y&lt;z\"/></config>\n");
+              "<apn id=\"2\"/><e v=\"\"/><s a=\"x&amp;y&lt;z\"/><q v=\"it's\"/><q v=\"say &quot;it's&quot;\" w=\"1\"/>"
+              "<q v=\"'x\"/></config>\n");
 }
 
 TEST_F(Edit, InsertWithAttrRefusesMalformedStepsWithOneRecord)
@@ -108,6 +112,10 @@ TEST_F(Edit, InsertWithAttrRefusesMalformedStepsWithOneRecord)
         "apn[@id='1' and @type]",        // a later test breaks
         "apn[@id='1' and @type='x]",     // a later test without its closing apostrophe
         "apn[@id='1']@",                 // a stray '@' after the last test
+        "apn[@id=\"1]",                  // no closing double quote
+        "apn[@id=concat('1']",           // concat() not closed
+        "apn[@id=concat('1' x)]",        // no ',' between its pieces
+        "apn[@id=concat()]",             // no piece at all
     };
     for (const char *step : bad) {
         debug_reset();
