@@ -9,9 +9,12 @@
  */
 #include "delta.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <libxml/parser.h>
@@ -29,6 +32,10 @@ int delta_found = 0;
 int delta_add_pass = 0;
 xmlChar *delta_old_value = NULL;
 
+/* The file that delta_fp was opened on: only that file is ever removed. */
+static dev_t delta_dev;
+static ino_t delta_ino;
+
 void clear_xpath_maps(void)
 {
     mapXpath.clear();
@@ -37,6 +44,9 @@ void clear_xpath_maps(void)
 
 int save_xpath_to_file(const char *xpath, int kind)
 {
+    int written = 0;
+    int err;
+
     if (!xpath) {
         console_log(1, "%s: No XPATH specified\n", __func__);
         return 1;
@@ -46,16 +56,86 @@ int save_xpath_to_file(const char *xpath, int kind)
     /* Also a record that writes no line keeps the delta file. */
     delta_found = 1;
     if (!delta_add_pass && kind == DELTA_KIND_CHANGED) {
-        fprintf(delta_fp, "MOD=%s\n", xpath);
+        written = fprintf(delta_fp, "MOD=%s\n", xpath);
         console_log(0, "%s: MOD=%s\n", __func__, xpath);
     } else if (delta_add_pass && kind == DELTA_KIND_MISSING) {
-        fprintf(delta_fp, "ADD=%s\n", xpath);
+        written = fprintf(delta_fp, "ADD=%s\n", xpath);
         console_log(0, "%s: ADD=%s\n", __func__, xpath);
     } else if (!delta_add_pass && kind == DELTA_KIND_MISSING) {
-        fprintf(delta_fp, "DEL=%s\n", xpath);
+        written = fprintf(delta_fp, "DEL=%s\n", xpath);
         console_log(0, "%s: DEL=%s\n", __func__, xpath);
     }
     /* A change seen again from the new file was written in the first walk. */
+    if (written < 0) {
+        err = errno;
+        console_log(0, "%s: ###Error writing the delta file failed: %s\n", __func__, strerror(err));
+        return 1;
+    }
+    return 0;
+}
+
+int open_delta_file(const char *name)
+{
+    struct stat st;
+    int fd;
+
+    if (!name)
+        return -1;
+    /* Refused before anything is opened: a device, a FIFO or a symlink is
+     * never truncated, written or removed. */
+    if (lstat(name, &st) == 0 && !S_ISREG(st.st_mode))
+        return -2;
+    /* No symlink is followed, and a FIFO put in place since does not block. */
+    fd = open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno == ELOOP ? -2 : -1;
+    /* The name may have changed since the lstat: judge what was opened. */
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -2;
+    }
+    if (ftruncate(fd, 0) != 0 || !(delta_fp = fdopen(fd, "w"))) {
+        close(fd);
+        return -1;
+    }
+    delta_dev = st.st_dev;
+    delta_ino = st.st_ino;
+    return 0;
+}
+
+int close_delta_file(void)
+{
+    int failed;
+    int err;
+
+    if (!delta_fp)
+        return 0;
+    failed = fflush(delta_fp) != 0 || ferror(delta_fp);
+    err = errno;
+    if (fclose(delta_fp) != 0 && !failed) {
+        failed = 1;
+        err = errno;
+    }
+    delta_fp = NULL;
+    if (failed) {
+        console_log(0, "%s: ###Error writing the delta file failed: %s\n", __func__, strerror(err));
+        return -1;
+    }
+    return 0;
+}
+
+int remove_delta_file(const char *name)
+{
+    struct stat st;
+
+    if (lstat(name, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != delta_dev || st.st_ino != delta_ino) {
+        console_log(0, "%s: ###Error %s is no longer the file this run wrote, left in place\n", __func__, name);
+        return -1;
+    }
+    if (unlink(name) != 0) {
+        console_log(0, "%s: ###Error cannot remove %s: %s\n", __func__, name, strerror(errno));
+        return -1;
+    }
     return 0;
 }
 
@@ -146,10 +226,26 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
 int xml_create_xpath_delta(const char *src_file, const char *new_file, const char *delta_file)
 {
     int result;
+    int rc;
 
     console_log(1, "%s: Started\n", __func__);
-    delta_fp = delta_file ? fopen(delta_file, "w") : NULL;
-    if (!delta_fp) {
+    /* Each run starts afresh, also the second of one process. */
+    reset_walk_state();
+    delta_mode = 1;
+    if (delta_fp)
+        fclose(delta_fp);
+    delta_fp = NULL;
+    delta_found = 0;
+    delta_add_pass = 0;
+    xmlFree(delta_old_value);
+    delta_old_value = NULL;
+
+    rc = open_delta_file(delta_file);
+    if (rc == -2) {
+        console_log(0, "%s: ###Error not a regular file, refused:%s\n", __func__, delta_file);
+        return 1;
+    }
+    if (rc != 0) {
         console_log(0, "%s: ###Error cannot create file:%s\n", __func__, show_str(delta_file));
         return 1;
     }
@@ -168,11 +264,12 @@ int xml_create_xpath_delta(const char *src_file, const char *new_file, const cha
         result = xml_read_through_src_file(new_file, src_file);
     }
 
-    fclose(delta_fp);
-    delta_fp = NULL;
+    if (close_delta_file() != 0)
+        result = 1;
     if (!delta_found) {
         console_log(0, "%s: ###No delta found\n", __func__);
-        unlink(delta_file);
+        if (remove_delta_file(delta_file) != 0)
+            result = 1;
     }
     return result;
 }

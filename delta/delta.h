@@ -30,8 +30,20 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file);
 /* Leaf callback of the walk in delta mode: 0, or 1 when recording failed. */
 int check_delta(XmlState *nDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader);
 
-/* Writes the line for one record: 1 for a NULL xpath, else 0. */
+/* Writes the line for one record: 1 for a NULL xpath or a failed write
+ * (with an error line), else 0. */
 int save_xpath_to_file(const char *xpath, int kind);
+
+/* Opens the delta file as delta_fp, created or emptied, and notes which
+ * file it is: 0, -1 when it cannot be opened, -2 when the name is not a
+ * regular file (a symlink, device, FIFO or folder), which is left as it is. */
+int open_delta_file(const char *name);
+/* Flushes and closes delta_fp: 0, or -1 with an error line when a write
+ * failed (the file is then cut short). */
+int close_delta_file(void);
+/* Removes name only while it still is the regular file that
+ * open_delta_file opened: 0, or -1 with an error line. */
+int remove_delta_file(const char *name);
 
 /* Empties mapXpath and mapNXpath so that a walk numbers from the start. */
 void clear_xpath_maps(void);

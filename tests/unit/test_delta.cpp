@@ -1,14 +1,45 @@
-// Records that cannot be made, which no command line can provoke.
+// What no command-line case can provoke or watch: failed writes, a name that
+// changes during the run, drivers run twice, a closed or broken stderr.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <string>
+
+#include "doc_text.h"
 #include "run_state.h"
 #include "../../delta/delta.h"
+#include "../../merge/merge.h"
 
-TEST(Delta, NoPathOrNoFile)
+namespace {
+
+// A fresh folder for the test's files, removed with them afterwards.
+class DeltaFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        reset_run_state();
+        const char *tmp = getenv("TMPDIR");
+        dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/delta-test-XXXXXX";
+        ASSERT_NE(mkdtemp(&dir[0]), nullptr);
+    }
+    void TearDown() override
+    {
+        if (delta_fp)
+            fclose(delta_fp);
+        delta_fp = nullptr;
+        ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    }
+    std::string at(const char *name) const { return dir + "/" + name; }
+    std::string dir;
+};
+
+TEST_F(DeltaFiles, NoPathOrNoFile)
 {
-    reset_run_state();
     delta_found = 0;
     delta_add_pass = 0;
     delta_fp = tmpfile();
@@ -32,3 +63,126 @@ TEST(Delta, NoPathOrNoFile)
     xmlFreeTextReader(r);
     xml_fini(doc);
 }
+
+// A full disk: the line that cannot be written, or the flush at the end,
+// is an error, never a delta file cut short in silence.
+TEST_F(DeltaFiles, WritesThatFailAreErrors)
+{
+    for (int buffered : {0, 1}) {
+        delta_add_pass = 0;
+        delta_fp = fopen("/dev/full", "w");
+        ASSERT_NE(delta_fp, nullptr);
+        if (!buffered)
+            setvbuf(delta_fp, nullptr, _IONBF, 0);
+        const std::string err = stderr_of([&] {
+            EXPECT_EQ(save_xpath_to_file("/c[1]/a[1]", DELTA_KIND_MISSING), buffered ? 0 : 1);
+            EXPECT_EQ(close_delta_file(), -1);
+        });
+        const char *who = buffered ? "close_delta_file" : "save_xpath_to_file";
+        EXPECT_NE(err.find(std::string(who) + ": ###Error writing the delta file failed: No space left"),
+                  std::string::npos)
+            << err;
+    }
+}
+
+// Only the regular file this run opened is ever removed: not a symlink, a
+// FIFO or a device, and not another file put in its place.
+TEST_F(DeltaFiles, RemovesOnlyTheFileItOpened)
+{
+    const std::string name = at("delta.txt");
+    write_file(at("target.txt"), "keep\n");
+    ASSERT_EQ(symlink("target.txt", name.c_str()), 0);
+    ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(open_delta_file(name.c_str()), -2);
+    EXPECT_EQ(open_delta_file(at("fifo").c_str()), -2);
+    EXPECT_EQ(open_delta_file("/dev/null"), -2);
+    EXPECT_EQ(open_delta_file(at("no/such").c_str()), -1);
+    EXPECT_EQ(read_file(at("target.txt")), "keep\n");
+
+    // An old file is emptied and, unchanged, removed.
+    ASSERT_EQ(unlink(name.c_str()), 0);
+    write_file(name, "old\n");
+    ASSERT_EQ(open_delta_file(name.c_str()), 0);
+    EXPECT_EQ(close_delta_file(), 0);
+    EXPECT_EQ(read_file(name), "");
+    EXPECT_EQ(remove_delta_file(name.c_str()), 0);
+    EXPECT_NE(access(name.c_str(), F_OK), 0);
+
+    // Replaced during the run by a file or a symlink: both stay.
+    for (bool link : {false, true}) {
+        ASSERT_EQ(open_delta_file(name.c_str()), 0);
+        EXPECT_EQ(close_delta_file(), 0);
+        // Made while the run's file still exists, so never on its inode.
+        if (link)
+            ASSERT_EQ(symlink("target.txt", at("new").c_str()), 0);
+        else
+            write_file(at("new"), "other\n");
+        ASSERT_EQ(rename(at("new").c_str(), name.c_str()), 0);
+        const std::string err = stderr_of([&] { EXPECT_EQ(remove_delta_file(name.c_str()), -1); });
+        EXPECT_NE(err.find("remove_delta_file: ###Error " + name + " is no longer the file this run wrote"),
+                  std::string::npos)
+            << err;
+        EXPECT_EQ(read_file(name), link ? "keep\n" : "other\n");
+        ASSERT_EQ(unlink(name.c_str()), 0);
+    }
+}
+
+// Every run of a driver starts from the same state, whatever the previous
+// run of the same process left behind.
+TEST_F(DeltaFiles, DriversRunTwiceGiveTheSameResult)
+{
+    write_file(at("src.xml"), "<c><a>1</a><a>2</a><b k='x'>3</b></c>");
+    write_file(at("new.xml"), "<c><a>1</a><a>9</a><d/></c>");
+    const std::string delta = at("delta.txt");
+    for (int run = 0; run < 2; run++) {
+        stderr_of([&] {
+            EXPECT_EQ(xml_create_xpath_delta(at("src.xml").c_str(), at("new.xml").c_str(), delta.c_str()), 0);
+        });
+        EXPECT_EQ(read_file(delta), "MOD=/c[1]/a[2]\nDEL=/c[1]/b[@k='x'][1]\nADD=/c[1]/d[1]\n") << run;
+    }
+
+    // A merge with -p, then one without: the second keeps the local tag.
+    write_file(at("o.xml"), "<c><a>1</a></c>");
+    for (int discard : {1, 0}) {
+        write_file(at("d.xml"), "<c><a>1</a><l>x</l></c>");
+        stderr_of([&] {
+            EXPECT_EQ(xml_merge_and_update(at("o.xml").c_str(), at("o.xml").c_str(), at("d.xml").c_str(), discard), 0);
+        });
+        EXPECT_EQ(read_file(at("d.xml")), discard ? "<?xml version=\"1.0\"?>\n<c><a>1</a></c>\n"
+                                                  : "<?xml version=\"1.0\"?>\n<c><a>1</a><l>x</l></c>\n");
+    }
+}
+
+void close_stderr() { close(2); }
+void broken_stderr()
+{
+    int p[2];
+    if (pipe(p) != 0 || dup2(p[1], 2) != 2)
+        _exit(97);
+    close(p[0]);
+}
+
+// Started with standard error closed, the tool must not take descriptor 2
+// for the delta file; with a pipe nobody reads, it must not die of SIGPIPE.
+TEST_F(DeltaFiles, ClosedOrBrokenStandardError)
+{
+    write_file(at("src.xml"), "<c><a>1</a></c>");
+    write_file(at("new.xml"), "<c><a>2</a></c>");
+    const char *const args[] = {"xmlcfg", "-m", "-s", "src.xml", "-n", "new.xml", "-x", "delta.txt", nullptr};
+    for (void (*how)(void) : {close_stderr, broken_stderr}) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.c_str()) == 0) {
+                how();
+                execv(XMLCFG_BIN, const_cast<char *const *>(args));
+            }
+            _exit(98);
+        }
+        int status = -1;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+        EXPECT_EQ(read_file(at("delta.txt")), "MOD=/c[1]/a[1]\n");
+    }
+}
+
+}  // namespace
