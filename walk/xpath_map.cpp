@@ -50,6 +50,7 @@ void add_to_map(const char *path)
 int increment_xpath_index(char *path, int record)
 {
     char copy[XPATH_BUF_SIZE];
+    char raised[XPATH_BUF_SIZE];
     unsigned long long k;
     int written;
     size_t len;
@@ -77,10 +78,10 @@ int increment_xpath_index(char *path, int record)
     k = strtoull(copy + i + 1, NULL, 10);
     copy[i] = '\0';
     /* A raised index that does not fit leaves the path as it was. */
-    written = snprintf(NULL, 0, "%s[%llu]", copy, k + 1);
-    if (written < 0 || written >= XPATH_BUF_SIZE)
+    written = snprintf(raised, sizeof(raised), "%s[%llu]", copy, k + 1);
+    if (written < 0 || written >= (int)sizeof(raised))
         return -2;
-    snprintf(path, XPATH_BUF_SIZE, "%s[%llu]", copy, k + 1);
+    memcpy(path, raised, (size_t)written + 1);
     if (record)
         add_to_map(copy);
     return 0;
