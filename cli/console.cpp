@@ -1,7 +1,11 @@
 #include "console.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <unistd.h>
 
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
@@ -11,6 +15,41 @@
 int verbose_level = 1;
 int delta_mode = 0;
 int xml_lib_error = 0;
+
+/*
+ * Puts /dev/null on each of descriptors 0, 1 and 2 that the caller left
+ * closed, so that no file this run opens (the delta file, the save's
+ * temporary file) becomes standard error and receives the console lines.
+ * 0, or -1 when /dev/null cannot take the free place.
+ */
+static int open_standard_descriptors(void)
+{
+    int null_fd;
+    int fd;
+
+    for (fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        null_fd = open("/dev/null", O_RDWR);
+        if (null_fd != fd) {
+            if (null_fd >= 0)
+                close(null_fd);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int process_setup(void)
+{
+    if (open_standard_descriptors() != 0)
+        return -1;
+    /* A standard error whose reader went away must not end the run half-way:
+     * its writes fail and the job goes on. */
+    signal(SIGPIPE, SIG_IGN);
+    setvbuf(stderr, NULL, _IONBF, 0);
+    return 0;
+}
 
 void console_log(int level, const char *fmt, ...)
 {

@@ -14,6 +14,11 @@ extern int verbose_level;   /* threshold set by -v; default 1 */
 extern int delta_mode;      /* set by -m: the walk calls the delta callback */
 extern int xml_lib_error;   /* set by on_error; never cleared */
 
+/* Called first thing: opens /dev/null on any of descriptors 0-2 that is
+ * closed, ignores SIGPIPE and makes standard error unbuffered.  0, or -1
+ * when a descriptor could not be filled. */
+int process_setup(void);
+
 /* Prints fmt to standard error when level <= verbose_level. */
 void console_log(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 

@@ -5,9 +5,6 @@
  * (-c), XPath delta (-m) or, by default, the three-way merge.  The result is
  * the exit status, 0 or 1; messages go to standard error only.
  */
-#include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -35,30 +32,6 @@ static void print_usage(void)
     console_log(0, "-t -- XML file containing list of Old and New tags for cross-merging\n");
 }
 
-/*
- * Puts /dev/null on each of descriptors 0, 1 and 2 that the caller left
- * closed, so that no file this run opens (the delta file, the save's
- * temporary file) becomes standard error and receives the console lines.
- * 0, or -1 when /dev/null cannot take the free place.
- */
-static int open_standard_descriptors(void)
-{
-    int null_fd;
-    int fd;
-
-    for (fd = 0; fd <= 2; fd++) {
-        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-            continue;
-        null_fd = open("/dev/null", O_RDWR);
-        if (null_fd != fd) {
-            if (null_fd >= 0)
-                close(null_fd);
-            return -1;
-        }
-    }
-    return 0;
-}
-
 int main(int argc, char **argv)
 {
     int validate = 0;
@@ -75,12 +48,8 @@ int main(int argc, char **argv)
     int opt;
 
     /* Before anything opens a file. */
-    if (open_standard_descriptors() != 0)
+    if (process_setup() != 0)
         return 1;
-    /* A standard error whose reader went away must not end the run half-way:
-     * its writes fail and the job goes on. */
-    signal(SIGPIPE, SIG_IGN);
-    setvbuf(stderr, NULL, _IONBF, 0);
 
     while ((opt = getopt(argc, argv, "cpmv:s:d:o:n:x:t:")) != -1) {
         switch (opt) {
