@@ -6,10 +6,8 @@
 // it fails loudly (duplicate symbol) should the library's ever be pulled in.
 #include <gtest/gtest.h>
 
-#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <unistd.h>
 
 #include <map>
@@ -66,7 +64,7 @@ protected:
     {
         std::string path = temp_template("walk-test");
         int fd = mkstemp(&path[0]);
-        EXPECT_GE(fd, 0) << path << ": " << strerror(errno);
+        EXPECT_GE(fd, 0) << "cannot make " << path;
         if (fd < 0)
             return -1;
         EXPECT_EQ(write(fd, walked.data(), walked.size()), ssize_t(walked.size()));
