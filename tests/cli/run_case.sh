@@ -13,6 +13,9 @@
 # Every other file is an input, copied into a fresh work folder where the
 # tool runs.  Inputs not listed in expected/ must be unchanged afterwards,
 # no other file may appear, and standard output must stay empty.
+#
+# With XMLCFG_VALGRIND set (a valgrind command line) the tool runs under it,
+# and anything valgrind reports fails the case.
 set -u
 bin=$1
 case_dir=$2
@@ -51,6 +54,10 @@ fi
     cd "$work/run" || exit 99
     if [ -n "${XMLCFG_EMULATOR:-}" ]; then
         exec $XMLCFG_EMULATOR -0 xmlcfg "$bin" "${args[@]}"
+    elif [ -n "${XMLCFG_VALGRIND:-}" ]; then
+        # valgrind hands the name it found in PATH on as argv[0].
+        mkdir "$work/bin" && ln -s "$bin" "$work/bin/xmlcfg" || exit 99
+        PATH="$work/bin:$PATH" exec $XMLCFG_VALGRIND --log-file="$work/valgrind.log" xmlcfg "${args[@]}"
     else
         exec -a xmlcfg "$bin" "${args[@]}"
     fi
@@ -59,6 +66,10 @@ status=$?
 
 want_status=$(cat "$case_dir/status" 2>/dev/null || echo 0)
 [ "$status" = "$want_status" ] || say "exit status $status, expected $want_status"
+if [ -s "$work/valgrind.log" ]; then
+    say "valgrind reported:"
+    cat "$work/valgrind.log" >&2
+fi
 [ -s "$work/stdout" ] && say "standard output is not empty: $(head -c 200 "$work/stdout")"
 # The attribute matching prints a node's address, which differs from run to
 # run: compare it as a placeholder on both sides.

@@ -2,6 +2,8 @@
 #ifndef XMLCFG_TEST_DOC_TEXT_H
 #define XMLCFG_TEST_DOC_TEXT_H
 
+#include <stdlib.h>
+
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -27,6 +29,13 @@ inline std::string doc_body(XmlState *state)
 {
     std::string text = doc_text(state);
     return text.substr(text.find('\n') + 1);
+}
+
+// A template for mkstemp or mkdtemp in $TMPDIR, else in /tmp.
+inline std::string temp_template(const std::string &prefix)
+{
+    const char *tmp = getenv("TMPDIR");
+    return std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
 }
 
 inline std::string read_file(const std::string &path)

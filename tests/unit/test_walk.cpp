@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "doc_text.h"
 #include "run_state.h"
 #include "../../cli/reader.h"
 #include "../../delta/delta.h"
@@ -61,20 +62,23 @@ protected:
     // must come back empty whenever the walk completes.
     int walk(const std::string &walked, const std::string &loaded)
     {
-        char path[] = "/tmp/walk-test-XXXXXX";
-        int fd = mkstemp(path);
+        std::string path = temp_template("walk-test");
+        int fd = mkstemp(&path[0]);
+        EXPECT_GE(fd, 0) << "cannot make " << path;
+        if (fd < 0)
+            return -1;
         EXPECT_EQ(write(fd, walked.data(), walked.size()), ssize_t(walked.size()));
         close(fd);
         XmlState *doc = load_doc(loaded);
         char Xpath[XPATH_BUF_SIZE] = {0};
         char nXpath[XPATH_BUF_SIZE] = {0};
-        int rc = streamFile(path, 0, Xpath, nXpath, doc, nullptr);
+        int rc = streamFile(path.c_str(), 0, Xpath, nXpath, doc, nullptr);
         if (rc == 0) {
             EXPECT_STREQ(Xpath, "");
             EXPECT_STREQ(nXpath, "");
         }
         xml_fini(doc);
-        unlink(path);
+        unlink(path.c_str());
         return rc;
     }
 };

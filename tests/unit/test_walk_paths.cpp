@@ -20,7 +20,8 @@ protected:
         xml_fini(doc);
         doc = load_doc(text);
         xmlXPathObjectPtr res = xmlXPathEvalExpression(BAD_CAST xpath, get_pCtxt(doc));
-        xmlNodePtr n = res->nodesetval->nodeTab[0];
+        xmlNodePtr n = res ? xmlXPathNodeSetItem(res->nodesetval, 0) : nullptr;
+        EXPECT_NE(n, nullptr) << xpath << " selects nothing";
         xmlXPathFreeObject(res);
         return n;
     }
@@ -125,6 +126,7 @@ TEST_F(Paths, MatchingRuleComparesNamesAndIgnoresPri)
     for (const Row &r : rows) {
         mapAttr = r.walked;
         xmlNodePtr a = node(("<r>" + std::string(r.element) + "</r>").c_str(), "/r/a");
+        ASSERT_NE(a, nullptr);
         stderr_of([&] { EXPECT_EQ(match_node_attributes(a->properties), r.rc) << r.element; });
     }
     mapAttr = {{"id", "1"}};

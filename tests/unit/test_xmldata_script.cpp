@@ -23,9 +23,8 @@ class Script : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/xmlcfg-script-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
+        dir = temp_template("xmlcfg-script");
+        ASSERT_NE(mkdtemp(&dir[0]), nullptr) << dir;
         log = dir + "/calls.log";
         setenv("XMLCFG_SCRIPT_LOG", log.c_str(), 1);
         unsetenv("XMLCFG_SCRIPT_STATUS");
