@@ -1,0 +1,59 @@
+/*
+ * What the libFuzzer targets share: one fuzz input split into the files of
+ * a run, a private temporary folder for them, and the reset of the
+ * process-wide state that a single run of the tool leaves behind.
+ *
+ * An input is split at NUL bytes, which a well-formed XML file never holds:
+ * part 0 is the bytes before the first NUL, part 1 those up to the second,
+ * and so on; the last part the target asks for takes all the rest.
+ */
+#ifndef XMLCFG_FUZZ_H
+#define XMLCFG_FUZZ_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define FUZZ_MAX_PARTS 4
+#define FUZZ_PATH_SIZE 512
+
+typedef struct FuzzParts {
+    const char *data[FUZZ_MAX_PARTS];   /* into the input; not terminated */
+    size_t size[FUZZ_MAX_PARTS];
+    int present;                         /* parts that the input holds */
+} FuzzParts;
+
+/* Splits data into count (at most FUZZ_MAX_PARTS) parts; missing ones are empty. */
+void fuzz_split(const uint8_t *data, size_t size, int count, FuzzParts *parts);
+
+/*
+ * Sets up the run: silences the console, resets the walk's state, and
+ * makes the per-process folder (under TMPDIR, or /tmp) on the first call.
+ * 0, or -1 when no folder could be made.
+ */
+int fuzz_begin(int delta);
+
+/* Writes part i of parts into the folder as name; its path goes to path
+ * (FUZZ_PATH_SIZE bytes).  0, or -1 on failure. */
+int fuzz_write_part(const FuzzParts *parts, int i, const char *name, char *path);
+
+/* Names a file of the folder without creating it. */
+int fuzz_path(const char *name, char *path);
+
+/* Removes every file the run left in the folder. */
+void fuzz_end(void);
+
+/*
+ * Empties the walk's maps, releases current_tag, restores keep_local_tags,
+ * the delta state and xml_lib_error to their start values, so that every
+ * run starts as a fresh process would.
+ */
+void fuzz_reset_run_state(void);
+
+/*
+ * 1 when XMLCFG_FUZZ_SKIP_KNOWN is set and the part holds what triggers a
+ * fault already being fixed elsewhere: an internal entity declaration, or
+ * (with attr_quotes) an attribute value holding an apostrophe.
+ */
+int fuzz_skip_known(const char *data, size_t size, int attr_quotes);
+
+#endif

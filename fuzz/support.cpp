@@ -1,0 +1,229 @@
+#include "fuzz.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <libxml/parser.h>
+
+#include "../cli/console.h"
+#include "../delta/delta.h"
+#include "../merge/merge.h"
+#include "../platform/tolu_debug/tolu_debug.h"
+#include "../walk/walk.h"
+
+#include "../common/banned.h"
+
+static char fuzz_dir[FUZZ_PATH_SIZE];
+
+/*
+ * The store's records are formatted, so that a record whose arguments do
+ * not fit its format shows under the sanitizers, and then dropped: a
+ * system logger would only slow the runs down.
+ */
+extern "C" const char *tolu_dbg_get_level_name(int level)
+{
+    return level == 3 ? "ERR" : "DEBUG";
+}
+
+extern "C" void tolu_dbg_syslog(int priority, const char *format, ...)
+{
+    char line[1024];
+    va_list ap;
+
+    (void)priority;
+    va_start(ap, format);
+    vsnprintf(line, sizeof(line), format, ap);
+    va_end(ap);
+}
+
+extern "C" void tolu_dbg_log(const char *module, int level, const char *format, ...)
+{
+    char line[1024];
+    va_list ap;
+
+    (void)module;
+    (void)level;
+    va_start(ap, format);
+    vsnprintf(line, sizeof(line), format, ap);
+    va_end(ap);
+}
+
+void fuzz_split(const uint8_t *data, size_t size, int count, FuzzParts *parts)
+{
+    const char *p = reinterpret_cast<const char *>(data);
+    size_t left = size;
+    int more = 1;
+    int i;
+
+    memset(parts, 0, sizeof(*parts));
+    if (count > FUZZ_MAX_PARTS)
+        count = FUZZ_MAX_PARTS;
+    for (i = 0; i < count && more; i++) {
+        const char *nul = (i < count - 1 && left > 0) ? static_cast<const char *>(memchr(p, 0, left)) : NULL;
+        size_t len = nul ? static_cast<size_t>(nul - p) : left;
+
+        parts->data[i] = p;
+        parts->size[i] = len;
+        parts->present = i + 1;
+        p += len;
+        left -= len;
+        more = nul != NULL;
+        if (nul) {
+            p++;
+            left--;
+        }
+    }
+}
+
+static void remove_folder(void)
+{
+    fuzz_end();
+    if (fuzz_dir[0])
+        rmdir(fuzz_dir);
+}
+
+void fuzz_reset_run_state(void)
+{
+    mapXpath.clear();
+    mapNXpath.clear();
+    mapAttr.clear();
+    if (current_tag)
+        xmlFree(current_tag);
+    current_tag = NULL;
+    keep_local_tags = 1;
+    if (delta_fp)
+        fclose(delta_fp);
+    delta_fp = NULL;
+    delta_found = 0;
+    delta_add_pass = 0;
+    if (delta_old_value)
+        xmlFree(delta_old_value);
+    delta_old_value = NULL;
+    xml_lib_error = 0;
+}
+
+int fuzz_begin(int delta)
+{
+    const char *tmp = getenv("TMPDIR");
+
+    verbose_level = -1;
+    fuzz_reset_run_state();
+    delta_mode = delta;
+    if (fuzz_dir[0])
+        return 0;
+    if (!tmp || !tmp[0])
+        tmp = "/tmp";
+    snprintf(fuzz_dir, sizeof(fuzz_dir), "%s/xmlcfg-fuzz.XXXXXX", tmp);
+    if (!mkdtemp(fuzz_dir)) {
+        fuzz_dir[0] = '\0';
+        return -1;
+    }
+    atexit(remove_folder);
+    return 0;
+}
+
+int fuzz_path(const char *name, char *path)
+{
+    int n = snprintf(path, FUZZ_PATH_SIZE, "%s/%s", fuzz_dir, name);
+
+    return (n < 0 || n >= FUZZ_PATH_SIZE) ? -1 : 0;
+}
+
+int fuzz_write_part(const FuzzParts *parts, int i, const char *name, char *path)
+{
+    const char *p = parts->data[i];
+    size_t left = parts->size[i];
+    int fd;
+
+    if (fuzz_path(name, path) != 0)
+        return -1;
+    fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return -1;
+    while (left > 0) {
+        ssize_t n = write(fd, p, left);
+
+        if (n <= 0) {
+            close(fd);
+            return -1;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return close(fd);
+}
+
+void fuzz_end(void)
+{
+    char path[FUZZ_PATH_SIZE];
+    DIR *dir = fuzz_dir[0] ? opendir(fuzz_dir) : NULL;
+    struct dirent *e;
+
+    if (!dir)
+        return;
+    /* Outputs and any temporary file that a save left behind. */
+    while ((e = readdir(dir)) != NULL) {
+        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
+            continue;
+        if (fuzz_path(e->d_name, path) == 0)
+            unlink(path);
+    }
+    closedir(dir);
+}
+
+/* 1 when text (size bytes) holds needle. */
+static int holds(const char *text, size_t size, const char *needle)
+{
+    size_t n = strlen(needle);
+    size_t i;
+
+    for (i = 0; i + n <= size; i++) {
+        if (memcmp(text + i, needle, n) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+/* 1 when an attribute value (after '=' and a quote) holds an apostrophe,
+ * written or as a reference. */
+static int apostrophe_in_value(const char *text, size_t size)
+{
+    size_t i = 0;
+
+    while (i < size) {
+        char q;
+        size_t end;
+
+        if (text[i++] != '=')
+            continue;
+        while (i < size && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
+            i++;
+        if (i >= size || (text[i] != '"' && text[i] != '\''))
+            continue;
+        q = text[i++];
+        for (end = i; end < size && text[end] != q && text[end] != '<'; end++)
+            ;
+        if (memchr(text + i, '\'', end - i) || holds(text + i, end - i, "&apos;") || holds(text + i, end - i, "&#"))
+            return 1;
+        i = end + 1;
+    }
+    return 0;
+}
+
+int fuzz_skip_known(const char *data, size_t size, int attr_quotes)
+{
+    static int skip = -1;
+
+    if (skip < 0)
+        skip = getenv("XMLCFG_FUZZ_SKIP_KNOWN") != NULL;
+    if (!skip)
+        return 0;
+    if (holds(data, size, "<!ENTITY"))
+        return 1;
+    return attr_quotes && apostrophe_in_value(data, size);
+}
