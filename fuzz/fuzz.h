@@ -39,6 +39,18 @@ int fuzz_write_part(const FuzzParts *parts, int i, const char *name, char *path)
 /* Names a file of the folder without creating it. */
 int fuzz_path(const char *name, char *path);
 
+/*
+ * Checks on what a run left behind; each prints what went wrong and
+ * aborts, so that libFuzzer keeps the input.
+ *   fuzz_expect_same: the file at path holds exactly part i
+ *   fuzz_expect_parses: the file at path, when it exists, is well formed
+ *   fuzz_expect_delta_lines: every line of the file at path, when it
+ *     exists, is MOD=, DEL= or ADD= followed by a path
+ */
+void fuzz_expect_same(const char *path, const FuzzParts *parts, int i);
+void fuzz_expect_parses(const char *path);
+void fuzz_expect_delta_lines(const char *path);
+
 /* Removes every file the run left in the folder. */
 void fuzz_end(void);
 

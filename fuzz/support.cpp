@@ -61,6 +61,8 @@ void fuzz_split(const uint8_t *data, size_t size, int count, FuzzParts *parts)
     int i;
 
     memset(parts, 0, sizeof(*parts));
+    for (i = 0; i < FUZZ_MAX_PARTS; i++)
+        parts->data[i] = "";
     if (count > FUZZ_MAX_PARTS)
         count = FUZZ_MAX_PARTS;
     for (i = 0; i < count && more; i++) {
@@ -156,6 +158,77 @@ int fuzz_write_part(const FuzzParts *parts, int i, const char *name, char *path)
         left -= static_cast<size_t>(n);
     }
     return close(fd);
+}
+
+static void fail(const char *what, const char *path)
+{
+    fprintf(stderr, "fuzz check failed: %s: %s\n", what, path);
+    abort();
+}
+
+/* The whole file at path in a block to free(), its size in *size; NULL
+ * when there is no such file. */
+static char *read_file(const char *path, size_t *size)
+{
+    FILE *f = fopen(path, "rb");
+    char *text = NULL;
+    long len;
+
+    if (!f)
+        return NULL;
+    if (fseek(f, 0, SEEK_END) == 0 && (len = ftell(f)) >= 0 && fseek(f, 0, SEEK_SET) == 0) {
+        text = static_cast<char *>(malloc(static_cast<size_t>(len) + 1));
+        if (text && fread(text, 1, static_cast<size_t>(len), f) != static_cast<size_t>(len)) {
+            free(text);
+            text = NULL;
+        }
+        *size = static_cast<size_t>(len);
+    }
+    fclose(f);
+    if (!text)
+        fail("cannot read", path);
+    return text;
+}
+
+void fuzz_expect_same(const char *path, const FuzzParts *parts, int i)
+{
+    size_t size = 0;
+    char *text = read_file(path, &size);
+
+    if (!text || size != parts->size[i] || memcmp(text, parts->data[i], size) != 0)
+        fail("a failed run changed its input", path);
+    free(text);
+}
+
+void fuzz_expect_parses(const char *path)
+{
+    xmlDocPtr doc;
+
+    if (access(path, F_OK) != 0)
+        return;
+    doc = xmlReadFile(path, NULL, XML_PARSE_NONET);
+    if (!doc)
+        fail("output is not well formed", path);
+    xmlFreeDoc(doc);
+}
+
+void fuzz_expect_delta_lines(const char *path)
+{
+    size_t size = 0;
+    char *text = read_file(path, &size);
+    size_t i = 0;
+
+    if (!text)
+        return;
+    while (i < size) {
+        if (size - i < 5 || (memcmp(text + i, "MOD=/", 5) != 0 && memcmp(text + i, "DEL=/", 5) != 0 &&
+                             memcmp(text + i, "ADD=/", 5) != 0))
+            fail("delta line without a tag and a path", path);
+        while (i < size && text[i] != '\n')
+            i++;
+        i++;
+    }
+    free(text);
 }
 
 void fuzz_end(void)

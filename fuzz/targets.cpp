@@ -2,6 +2,10 @@
  * The libFuzzer targets.  This file is built once per target, with one of
  * FUZZ_VALIDATE, FUZZ_DELTA, FUZZ_MERGE, FUZZ_CROSS or FUZZ_PATHS defined.
  *
+ * Besides the sanitizers, the merge checks that a failed run left D as it
+ * was and that a saved D is well formed, the cross merge that its output
+ * is well formed, and the delta that every line is a tagged path.
+ *
  *   validate  the whole input is the file checked by -o
  *   delta     old and new file of -m
  *   merge     old, new and device file of the merge; a fourth part, even
@@ -51,8 +55,10 @@ static void run(const FuzzParts *parts)
     char out[FUZZ_PATH_SIZE];
 
     if (fuzz_write_part(parts, 0, "o.xml", o) == 0 && fuzz_write_part(parts, 1, "n.xml", n) == 0 &&
-        fuzz_path("delta.txt", out) == 0)
+        fuzz_path("delta.txt", out) == 0) {
         xml_create_xpath_delta(o, n, out);
+        fuzz_expect_delta_lines(out);
+    }
 }
 #elif defined(FUZZ_MERGE)
 #define TARGET_PARTS 4
@@ -65,8 +71,14 @@ static void run(const FuzzParts *parts)
     char d[FUZZ_PATH_SIZE];
 
     if (fuzz_write_part(parts, 0, "o.xml", o) == 0 && fuzz_write_part(parts, 1, "n.xml", n) == 0 &&
-        fuzz_write_part(parts, 2, "d.xml", d) == 0)
-        xml_merge_and_update(o, n, d, parts->present > 3);
+        fuzz_write_part(parts, 2, "d.xml", d) == 0) {
+        /* A failed merge leaves D as it was; a merge that went through
+         * leaves a D that can be read again. */
+        if (xml_merge_and_update(o, n, d, parts->present > 3) != 0)
+            fuzz_expect_same(d, parts, 2);
+        else
+            fuzz_expect_parses(d);
+    }
 }
 #elif defined(FUZZ_CROSS)
 #define TARGET_PARTS 3
@@ -80,8 +92,10 @@ static void run(const FuzzParts *parts)
     char out[FUZZ_PATH_SIZE];
 
     if (fuzz_write_part(parts, 0, "o.xml", o) == 0 && fuzz_write_part(parts, 1, "n.xml", n) == 0 &&
-        fuzz_write_part(parts, 2, "list.xml", list) == 0 && fuzz_path("out.xml", out) == 0)
+        fuzz_write_part(parts, 2, "list.xml", list) == 0 && fuzz_path("out.xml", out) == 0) {
         xml_cross_merge(o, n, list, out);
+        fuzz_expect_parses(out);
+    }
 }
 #elif defined(FUZZ_PATHS)
 #define TARGET_PARTS 4
