@@ -44,8 +44,9 @@ int fuzz_path(const char *name, char *path);
  * aborts, so that libFuzzer keeps the input.
  *   fuzz_expect_same: the file at path holds exactly part i
  *   fuzz_expect_parses: the file at path, when it exists, is well formed
- *   fuzz_expect_delta_lines: every line of the file at path, when it
- *     exists, is MOD=, DEL= or ADD= followed by a path
+ *   fuzz_expect_delta_lines: the file at path, when it exists and is not
+ *     empty, starts with MOD=, DEL= or ADD= and a path and ends with a
+ *     line feed
  */
 void fuzz_expect_same(const char *path, const FuzzParts *parts, int i);
 void fuzz_expect_parses(const char *path);

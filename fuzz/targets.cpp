@@ -4,7 +4,8 @@
  *
  * Besides the sanitizers, the merge checks that a failed run left D as it
  * was and that a saved D is well formed, the cross merge that its output
- * is well formed, and the delta that every line is a tagged path.
+ * is well formed, and the delta that its file starts with a tagged path
+ * and ends with a line feed.
  *
  *   validate  the whole input is the file checked by -o
  *   delta     old and new file of -m
