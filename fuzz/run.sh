@@ -25,6 +25,7 @@ jobs=${2:-1}
 [[ $amount =~ ^[0-9]+$ && $jobs =~ ^[1-9][0-9]*$ ]] || usage
 
 build=${XMLCFG_FUZZ_BUILD:-$top/build-fuzz}
+commit=$(git -C "$top" rev-parse --short HEAD 2>/dev/null || echo unknown)
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DXMLCFG_FUZZ=ON -DXMLCFG_BUILD_TESTS=OFF \
     -DXMLCFG_WERROR=ON >/dev/null || exit 1
 cmake --build "$build" -j "$jobs" >/dev/null || { cmake --build "$build" -j 1; exit 1; }
@@ -59,7 +60,6 @@ done
 wait
 
 failed=0
-commit=$(git -C "$top" rev-parse --short HEAD 2>/dev/null || echo unknown)
 note=""
 [ -n "${XMLCFG_FUZZ_SKIP_KNOWN:-}" ] && note="known faults skipped"
 printf '%-9s %9s %12s %8s %8s  %s\n' target cpu_s executions cov ft result
