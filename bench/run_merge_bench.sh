@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Measures one three-way merge: wall time and peak memory of the merge, and
-# for comparison the peak memory of a program that only holds the three
-# parsed documents.
+# Measures one three-way merge: wall time, CPU time and peak memory of the
+# merge, and for comparison the peak memory of a program that only holds the
+# three parsed documents.
 #
 # usage: bench/run_merge_bench.sh XMLCFG DIR [RUNS]
 #   DIR holds old.xml, new.xml and device.xml (see gen_merge_bench.sh); the
@@ -15,20 +15,21 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cc -O2 -o "$work/hold_docs" "$here/hold_docs.c" $(pkg-config --cflags --libs libxml-2.0)
+cc -O2 -o "$work/run_timed" "$here/run_timed.c"
 
-measure() {   # prints "wall_s user_s sys_s max_rss_kb" for one command
-    /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" > /dev/null 2> "$work/stderr" || {
-        echo "command failed: $*" >&2; cat "$work/stderr" >&2; exit 1; }
-    cat "$work/time"
+measure() {   # prints "cpu_s wall_s max_rss_kb" for one command
+    local r
+    r=$("$work/run_timed" -e "$work/stderr" "$@")
+    [ "${r##* }" = 0 ] || { echo "command failed: $*" >&2; cat "$work/stderr" >&2; exit 1; }
+    echo "${r% *}"
 }
 
 echo "files: $(wc -c < "$dir/old.xml") / $(wc -c < "$dir/new.xml") / $(wc -c < "$dir/device.xml") bytes (O/N/D)"
-best=""
 for i in $(seq "$runs"); do
     cp "$dir/device.xml" "$work/device.xml"
     r=$(measure "$bin" -v 0 -s "$dir/old.xml" -n "$dir/new.xml" -d "$work/device.xml")
     set -- $r
-    echo "merge run $i: $1 s wall, $2 s user + $3 s system, peak RSS $4 kB"
+    echo "merge run $i: $2 s wall, $1 s CPU (user + system), peak RSS $3 kB"
 done
 echo "merge decisions logged: $(grep -c 'Rule\|Local tag' "$work/stderr" || true)"
 r=$(measure "$work/hold_docs" "$dir/old.xml" "$dir/new.xml" "$dir/device.xml")
