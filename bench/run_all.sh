@@ -60,7 +60,9 @@ sets=(
 echo "generating configurations in $data/ ..." >&2
 for s in "${sets[@]}"; do
     set -- $s
-    [ -f "$data/$1/list.xml" ] || bench/gen_merge_bench.sh "$data/$1" "$2" "$3" "$4"
+    # Kept between runs; made again when a generator changed.
+    [ "$data/$1/list.xml" -nt bench/gen_config.sh ] && [ "$data/$1/list.xml" -nt bench/gen_merge_bench.sh ] ||
+        bench/gen_merge_bench.sh "$data/$1" "$2" "$3" "$4"
 done
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
