@@ -271,12 +271,14 @@ static std::string document(const Node &root, const Flavor &f)
     return out + "\n";
 }
 
-// Paths to the leaves of a tree, each step written as a bare name, with its
-// position among same-name siblings, or with its attributes and position.
+// A value written as it is read, usable in an XPath literal.
 static bool plain(const std::string &v)
 {
     return v.find_first_of("&'\"<\t") == std::string::npos;
 }
+
+// Paths to the leaves of a tree, each step written as a bare name, with its
+// position among same-name siblings, or with its attributes and position.
 
 static void leaf_paths(const Node &n, const std::string &prefix, std::vector<std::string> &out)
 {
@@ -295,7 +297,7 @@ static void leaf_paths(const Node &n, const std::string &prefix, std::vector<std
         for (const auto &a : k.attrs)
             keyed = keyed && plain(a.second);
         int form = rnd(3);
-        if (chance(4))  // a position that selects nothing
+        if (chance(4))  // [0], or a position probably past the last
             step += chance(50) ? "[0]" : "[" + std::to_string(same + 3) + "]";
         else if (form == 1)
             step += "[" + std::to_string(same) + "]";
