@@ -143,9 +143,10 @@ if [ -n "$why" ]; then
 fi
 abuild=$build-armhf
 echo "building the armhf Release binary in $abuild/ ..." >&2
+mkdir -p "$abuild"
 cmake -S . -B "$abuild" -DCMAKE_TOOLCHAIN_FILE=cmake/armhf.cmake -DCMAKE_BUILD_TYPE=Release \
-    -DXMLCFG_BUILD_TESTS=OFF -DXMLCFG_WERROR=ON > "$abuild.configure.log"
-cmake --build "$abuild" -j2 --target xmlcfg > "$abuild.build.log"
+    -DXMLCFG_BUILD_TESTS=OFF -DXMLCFG_WERROR=ON > "$abuild/configure.log"
+cmake --build "$abuild" -j2 --target xmlcfg > "$abuild/build.log"
 libdir=$sysroot/usr/lib/arm-linux-gnueabihf
 arm-linux-gnueabihf-gcc -O2 -I"$sysroot/usr/include/libxml2" -o "$abuild/hold_docs" bench/hold_docs.c \
     -L"$libdir" -Wl,-rpath-link,"$sysroot/lib/arm-linux-gnueabihf:$libdir" -lxml2
