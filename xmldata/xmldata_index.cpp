@@ -41,7 +41,7 @@
 #include "../common/banned.h"
 
 /* Parents with fewer element children than this are scanned. */
-#define INDEX_MIN_CHILDREN 32
+#define INDEX_MIN_CHILDREN 16
 /* Longest expression and most steps and attribute tests answered here. */
 #define INDEX_MAX_EXPR 4096
 #define INDEX_MAX_STEPS 128
@@ -65,9 +65,18 @@ typedef struct NameGroup {
     AttrKey *keys;
 } NameGroup;
 
+/* Entries looked up last, by a hash of the parent's address. */
+#define INDEX_RECENT 64
+
+typedef struct Recent {
+    xmlNodePtr parent;
+    xmlHashTablePtr entry;
+} Recent;
+
 /* Per document, in its _private slot. */
 typedef struct IndexDoc {
-    xmlHashTablePtr parents;    /* "%p" of the parent -> name -> NameGroup */
+    xmlHashTablePtr parents;    /* parent's address in hex -> name -> NameGroup */
+    Recent recent[INDEX_RECENT];
     int disabled;
 } IndexDoc;
 
@@ -83,10 +92,12 @@ typedef struct Step {
     Term terms[INDEX_MAX_TERMS];
 } Step;
 
+/* Nodes of one step; the first few live in the list itself. */
 typedef struct NodeList {
     xmlNodePtr *nodes;
     int count;
     int room;
+    xmlNodePtr local[8];
 } NodeList;
 
 enum { SHAPE_NODES, SHAPE_NO_SET, SHAPE_NO_TABLE, SHAPE_EMPTY_TABLE };
@@ -106,12 +117,32 @@ static int index_switched_off(void)
     return off;
 }
 
+static void list_init(NodeList *list)
+{
+    list->nodes = list->local;
+    list->count = 0;
+    list->room = (int)(sizeof(list->local) / sizeof(list->local[0]));
+}
+
+static void list_free(NodeList *list)
+{
+    if (list->nodes != list->local)
+        free(list->nodes);
+}
+
 static int list_add(NodeList *list, xmlNodePtr node)
 {
     if (list->count == list->room) {
-        int room = list->room ? list->room * 2 : 16;
-        xmlNodePtr *grown = static_cast<xmlNodePtr *>(realloc(list->nodes, (size_t)room * sizeof(xmlNodePtr)));
+        int room = list->room * 2;
+        xmlNodePtr *grown;
 
+        if (list->nodes == list->local) {
+            grown = static_cast<xmlNodePtr *>(malloc((size_t)room * sizeof(xmlNodePtr)));
+            if (grown)
+                memcpy(grown, list->local, sizeof(list->local));
+        } else {
+            grown = static_cast<xmlNodePtr *>(realloc(list->nodes, (size_t)room * sizeof(xmlNodePtr)));
+        }
         if (!grown)
             return -1;
         list->nodes = grown;
@@ -119,6 +150,12 @@ static int list_add(NodeList *list, xmlNodePtr node)
     }
     list->nodes[list->count++] = node;
     return 0;
+}
+
+/* Exact bytes; most names differ in their first one. */
+static inline int same_name(const xmlChar *a, const char *b)
+{
+    return a && (char)a[0] == b[0] && strcmp(reinterpret_cast<const char *>(a), b) == 0;
 }
 
 /* ---- the expression ---------------------------------------------------- */
@@ -235,9 +272,19 @@ static IndexDoc *index_of(xmlDocPtr doc)
     return doc ? static_cast<IndexDoc *>(doc->_private) : NULL;
 }
 
+/* The key of a parent in the document's table: its address in hex. */
 static void parent_key(xmlNodePtr parent, char *key, size_t size)
 {
-    snprintf(key, size, "%p", static_cast<void *>(parent));
+    static const char digits[] = "0123456789abcdef";
+    uintptr_t v = (uintptr_t)parent;
+    size_t n = 0;
+
+    do {
+        if (n + 1 < size)
+            key[n++] = digits[v & 0xf];
+        v >>= 4;
+    } while (v);
+    key[n] = '\0';
 }
 
 static void free_group(void *payload, const xmlChar *name)
@@ -263,14 +310,34 @@ static void free_entry(void *payload, const xmlChar *name)
     xmlHashFree(static_cast<xmlHashTablePtr>(payload), free_group);
 }
 
+static Recent *recent_slot(IndexDoc *ix, xmlNodePtr parent)
+{
+    uintptr_t v = (uintptr_t)parent;
+
+    return &ix->recent[((v >> 4) ^ (v >> 10)) % INDEX_RECENT];
+}
+
 static void forget_parent(IndexDoc *ix, xmlNodePtr parent)
 {
+    Recent *slot;
     char key[32];
 
     if (!ix || !ix->parents || !parent || xmlHashSize(ix->parents) == 0)
         return;
+    slot = recent_slot(ix, parent);
+    if (slot->parent == parent) {
+        slot->parent = NULL;
+        slot->entry = NULL;
+    }
     parent_key(parent, key, sizeof(key));
     xmlHashRemoveEntry(ix->parents, BAD_CAST key, free_entry);
+}
+
+static void forget_all(IndexDoc *ix)
+{
+    xmlHashFree(ix->parents, free_entry);
+    ix->parents = NULL;
+    memset(ix->recent, 0, sizeof(ix->recent));
 }
 
 /* Forgets the entries of node and of every element below it. */
@@ -318,8 +385,7 @@ void xmldata_index_disable(xmlDocPtr doc)
             return;
         doc->_private = ix;
     }
-    xmlHashFree(ix->parents, free_entry);
-    ix->parents = NULL;
+    forget_all(ix);
     ix->disabled = 1;
 }
 
@@ -348,12 +414,12 @@ static int attr_matches(xmlNodePtr element, const char *name, const char *value)
     for (xmlAttrPtr a = element->properties; a; a = a->next) {
         const xmlChar *v;
 
-        if (a->ns || !xmlStrEqual(a->name, BAD_CAST name))
+        if (a->ns || !same_name(a->name, name))
             continue;
         v = plain_value(a);
         if (!v)
             return INDEX_GIVE_UP;
-        if (xmlStrEqual(v, BAD_CAST value))
+        if (strcmp(reinterpret_cast<const char *>(v), value) == 0)
             found = 1;
     }
     return found;
@@ -461,29 +527,22 @@ static int counts_as_child(xmlNodePtr node)
 }
 
 /*
- * The entry of parent: its groups by name.  NULL when parent is small
- * enough to scan, or when the entry could not be made.
+ * The entry of parent, its groups by name, made when missing.  NULL when it
+ * could not be made.  The caller has counted at least INDEX_MIN_CHILDREN
+ * element children.
  */
 static xmlHashTablePtr parent_entry(xmlDocPtr doc, xmlNodePtr parent)
 {
     IndexDoc *ix = index_of(doc);
     xmlHashTablePtr entry;
     char key[32];
-    int n = 0;
 
+    parent_key(parent, key, sizeof(key));
     if (ix && ix->parents) {
-        parent_key(parent, key, sizeof(key));
         entry = static_cast<xmlHashTablePtr>(xmlHashLookup(ix->parents, BAD_CAST key));
         if (entry)
-            return entry;
+            goto out;
     }
-    for (xmlNodePtr c = parent->children; c && n < INDEX_MIN_CHILDREN; c = c->next) {
-        if (counts_as_child(c))
-            n++;
-    }
-    if (n < INDEX_MIN_CHILDREN)
-        return NULL;
-
     if (!ix) {
         ix = static_cast<IndexDoc *>(calloc(1, sizeof(IndexDoc)));
         if (!ix)
@@ -504,11 +563,15 @@ static xmlHashTablePtr parent_entry(xmlDocPtr doc, xmlNodePtr parent)
             return NULL;
         }
     }
-    parent_key(parent, key, sizeof(key));
     if (xmlHashAddEntry(ix->parents, BAD_CAST key, entry) != 0) {
         xmlHashFree(entry, free_group);
         return NULL;
     }
+out:
+    Recent *slot = recent_slot(ix, parent);
+
+    slot->parent = parent;
+    slot->entry = entry;
     return entry;
 }
 
@@ -522,8 +585,7 @@ void xmldata_index_appended(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child)
         return;
     if (parent->type != XML_ELEMENT_NODE && parent->type != XML_DOCUMENT_NODE) {
         /* An attribute's value or some other node's children changed. */
-        xmlHashFree(ix->parents, free_entry);
-        ix->parents = NULL;
+        forget_all(ix);
         return;
     }
     parent_key(parent, key, sizeof(key));
@@ -560,8 +622,7 @@ void xmldata_index_content_changing(xmlDocPtr doc, xmlNodePtr node)
             forget_attribute(ix, node->parent);
         break;
     default:
-        xmlHashFree(ix->parents, free_entry);
-        ix->parents = NULL;
+        forget_all(ix);
         break;
     }
 }
@@ -591,14 +652,29 @@ void xmldata_index_removing(xmlDocPtr doc, xmlNodePtr node)
  */
 static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, NodeList *out, int *tested)
 {
-    xmlHashTablePtr entry = parent_entry(doc, parent);
+    IndexDoc *ix = index_of(doc);
+    xmlHashTablePtr entry = NULL;
+    int elements = 0;
     int seen = 0;
 
-    if (!entry) {
+    if (ix) {
+        Recent *slot = recent_slot(ix, parent);
+
+        if (slot->parent == parent) {
+            entry = slot->entry;
+            elements = INDEX_MIN_CHILDREN;
+        }
+    }
+    for (xmlNodePtr c = parent->children; c && elements < INDEX_MIN_CHILDREN; c = c->next) {
+        if (counts_as_child(c))
+            elements++;
+    }
+    if (elements < INDEX_MIN_CHILDREN) {
+        /* A small parent is scanned. */
         for (xmlNodePtr c = parent->children; c; c = c->next) {
             int m;
 
-            if (!counts_as_child(c) || !xmlStrEqual(c->name, BAD_CAST st->name))
+            if (!counts_as_child(c) || !same_name(c->name, st->name))
                 continue;
             if (st->nterms > 0)
                 *tested = 1;
@@ -614,6 +690,10 @@ static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, Nod
         }
         return 0;
     }
+    if (!entry)
+        entry = parent_entry(doc, parent);
+    if (!entry)
+        return INDEX_GIVE_UP;
 
     NameGroup *group = static_cast<NameGroup *>(xmlHashLookup(entry, BAD_CAST st->name));
 
@@ -662,56 +742,6 @@ static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, Nod
     return 0;
 }
 
-/*
- * Answers the parsed path.  *shape tells how an empty answer looks; the
- * selected nodes are left in found.  0, or INDEX_GIVE_UP.
- */
-static int resolve(xmlDocPtr doc, const Step *steps, int nsteps, NodeList *found, int *shape)
-{
-    NodeList lists[2] = {{NULL, 0, 0}, {NULL, 0, 0}};
-    NodeList *cur = &lists[0];
-    NodeList *next = &lists[1];
-    int rc = 0;
-
-    if (list_add(cur, reinterpret_cast<xmlNodePtr>(doc)) != 0) {
-        rc = INDEX_GIVE_UP;
-        goto out;
-    }
-    *shape = SHAPE_NODES;
-    for (int s = 0; s < nsteps; s++) {
-        int tested = 0;
-
-        next->count = 0;
-        for (int i = 0; i < cur->count; i++) {
-            int r = select_children(doc, cur->nodes[i], &steps[s], next, &tested);
-
-            if (r != 0) {
-                rc = INDEX_GIVE_UP;
-                goto out;
-            }
-        }
-        NodeList *swap = cur;
-
-        cur = next;
-        next = swap;
-        if (cur->count == 0) {
-            if (s < nsteps - 1)
-                *shape = SHAPE_NO_SET;
-            else
-                *shape = tested ? SHAPE_EMPTY_TABLE : SHAPE_NO_TABLE;
-            break;
-        }
-    }
-out:
-    if (rc == 0) {
-        *found = *cur;
-        cur->nodes = NULL;
-    }
-    free(lists[0].nodes);
-    free(lists[1].nodes);
-    return rc;
-}
-
 /* The result object for found nodes or an empty answer of shape. */
 static xmlXPathObjectPtr wrap_answer(xmlDocPtr doc, const NodeList *found, int shape)
 {
@@ -737,6 +767,50 @@ static xmlXPathObjectPtr wrap_answer(xmlDocPtr doc, const NodeList *found, int s
     if (!set)
         return NULL;
     return xmlXPathWrapNodeSet(set);
+}
+
+/*
+ * Answers the parsed path: the result object, or NULL when the library has
+ * to answer.  streamed: the library would match the path by streaming.
+ */
+static xmlXPathObjectPtr resolve(xmlDocPtr doc, const Step *steps, int nsteps, int streamed)
+{
+    NodeList lists[2];
+    NodeList *cur = &lists[0];
+    NodeList *next = &lists[1];
+    xmlXPathObjectPtr res = NULL;
+    int shape = SHAPE_NODES;
+
+    list_init(&lists[0]);
+    list_init(&lists[1]);
+    list_add(cur, reinterpret_cast<xmlNodePtr>(doc));
+    for (int s = 0; s < nsteps; s++) {
+        int tested = 0;
+
+        next->count = 0;
+        for (int i = 0; i < cur->count; i++) {
+            if (select_children(doc, cur->nodes[i], &steps[s], next, &tested) != 0)
+                goto out;
+        }
+        NodeList *swap = cur;
+
+        cur = next;
+        next = swap;
+        if (cur->count == 0) {
+            if (streamed)
+                shape = SHAPE_NO_TABLE;
+            else if (s < nsteps - 1)
+                shape = SHAPE_NO_SET;
+            else
+                shape = tested ? SHAPE_EMPTY_TABLE : SHAPE_NO_TABLE;
+            break;
+        }
+    }
+    res = wrap_answer(doc, cur, shape);
+out:
+    list_free(&lists[0]);
+    list_free(&lists[1]);
+    return res;
 }
 
 #ifdef XMLDATA_CHECK_INDEX
@@ -777,11 +851,9 @@ extern "C" xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath)
 {
     char copy[INDEX_MAX_EXPR];
     Step steps[INDEX_MAX_STEPS];
-    NodeList found = {NULL, 0, 0};
     xmlXPathObjectPtr res = NULL;
     IndexDoc *ix;
     int nsteps = 0;
-    int shape = SHAPE_NODES;
     size_t len;
 
     if (!state || !xpath)
@@ -797,14 +869,8 @@ extern "C" xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath)
     memcpy(copy, xpath, len + 1);
     if (parse_steps(copy, steps, &nsteps) != 0)
         goto library;
-    if (resolve(state->pDoc, steps, nsteps, &found, &shape) != 0)
-        goto library;
-    /* The library's streaming matcher takes paths without '[' and '@'; it
-     * allocates the set of an empty answer but never its table. */
-    if (shape != SHAPE_NODES && !strchr(xpath, '[') && !strchr(xpath, '@'))
-        shape = SHAPE_NO_TABLE;
-    res = wrap_answer(state->pDoc, &found, shape);
-    free(found.nodes);
+    /* The library matches paths without '[' and '@' by streaming. */
+    res = resolve(state->pDoc, steps, nsteps, !strchr(xpath, '[') && !strchr(xpath, '@'));
     if (!res)
         goto library;
 #ifdef XMLDATA_CHECK_INDEX
