@@ -133,16 +133,17 @@ extern "C" int xml_fini(XmlState *state)
 }
 
 /* Whoever takes the raw document or context may change the tree behind the
- * store's back: the document is no longer answered from the index. */
+ * store's back: what was indexed of the document is dropped, and built
+ * again from the tree as it then is when next needed. */
 extern "C" xmlDocPtr get_pDoc(XmlState *state)
 {
-    xmldata_index_disable(state->pDoc);
+    xmldata_index_drop(state->pDoc);
     return state->pDoc;
 }
 
 extern "C" xmlXPathContextPtr get_pCtxt(XmlState *state)
 {
-    xmldata_index_disable(state->pDoc);
+    xmldata_index_drop(state->pDoc);
     return state->pCtxt;
 }
 

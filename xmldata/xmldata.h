@@ -78,9 +78,10 @@ int xml_copy_node_count(XmlState *state, const char *xpath, int *out_count);
  * NULL, with nothing evaluated, for a null handle or expression.
  * XMLCFG_NO_INDEX set to a non-empty value turns the index off.
  *
- * The index stays right through the store's own edits, below.  A program
- * that edits the tree itself must take it with get_pDoc or get_pCtxt:
- * from then on that document is always evaluated by the library.
+ * The index stays right through the store's own edits, below.  Taking the
+ * document or context with get_pDoc or get_pCtxt drops the document's
+ * index; a program that edits the tree itself takes it again after its
+ * edits and before the next evaluation.
  */
 xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath);
 

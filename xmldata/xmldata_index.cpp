@@ -77,7 +77,6 @@ typedef struct Recent {
 typedef struct IndexDoc {
     xmlHashTablePtr parents;    /* parent's address in hex -> name -> NameGroup */
     Recent recent[INDEX_RECENT];
-    int disabled;
 } IndexDoc;
 
 typedef struct Term {
@@ -371,22 +370,6 @@ void xmldata_index_drop(xmlDocPtr doc)
         free(ix);
         doc->_private = NULL;
     }
-}
-
-void xmldata_index_disable(xmlDocPtr doc)
-{
-    IndexDoc *ix = index_of(doc);
-
-    if (!doc)
-        return;
-    if (!ix) {
-        ix = static_cast<IndexDoc *>(calloc(1, sizeof(IndexDoc)));
-        if (!ix)
-            return;
-        doc->_private = ix;
-    }
-    forget_all(ix);
-    ix->disabled = 1;
 }
 
 /*
@@ -852,16 +835,12 @@ extern "C" xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath)
     char copy[INDEX_MAX_EXPR];
     Step steps[INDEX_MAX_STEPS];
     xmlXPathObjectPtr res = NULL;
-    IndexDoc *ix;
     int nsteps = 0;
     size_t len;
 
     if (!state || !xpath)
         return NULL;
     if (!state->pDoc || !state->pCtxt || state->pCtxt->doc != state->pDoc || index_switched_off())
-        goto library;
-    ix = index_of(state->pDoc);
-    if (ix && ix->disabled)
         goto library;
     len = strlen(xpath);
     if (len >= sizeof(copy))

@@ -9,12 +9,9 @@
 
 #include "xmldata.h"
 
-/* Drops everything indexed for doc (before it is freed or replaced). */
+/* Drops everything indexed for doc (before it is freed or replaced, or
+ * when its raw tree is handed out). */
 void xmldata_index_drop(xmlDocPtr doc);
-
-/* Drops the index of doc and builds none again: its raw tree was handed
- * out, and edits made through it would go unseen. */
-void xmldata_index_disable(xmlDocPtr doc);
 
 /* child was just appended as the last child of parent. */
 void xmldata_index_appended(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child);

@@ -496,7 +496,7 @@ TEST(StoreIndex, AnswersAsTheLibraryDoes)
     XmlState *plain = xml_init();
     ASSERT_EQ(xml_read_memory(indexed, text.c_str()), 0);
     ASSERT_EQ(xml_read_memory(plain, text.c_str()), 0);
-    xmlXPathContextPtr lib = get_pCtxt(plain);  // from here on answered by the library only
+    xmlXPathContextPtr lib = get_pCtxt(plain);  // evaluated below by the library itself
 
     for (const Edit &e : edits) {
         EXPECT_EQ(e.apply(indexed), e.apply(plain)) << e.what;
