@@ -445,7 +445,7 @@ std::string wide_doc()
     }
     d += "  <host id=\"\"/><h:host xmlns:h=\"u:h\" id=\"3\"/><host xmlns=\"u:d\" id=\"5\"/>"
          "<host xmlns:h=\"u:h\" h:id=\"41\"/><host ref=\"&e;\" id=\"42\"/>\n </hosts>\n"
-         " <small><a k=\"1\"/><a k=\"&e;\"/><a-b.c/></small>\n</config>\n";
+         " <small><a k=\"1\"/><a k=\"&e;\"/><a-b.c/><text/><and x=\"1\"/><div/></small>\n</config>\n";
     return d;
 }
 
@@ -463,7 +463,8 @@ TEST(StoreIndex, AnswersAsTheLibraryDoes)
         "/config/hosts/host[@id='41']", "/config/hosts/host[@ref='ent']", "/config/hosts/host[@id='42']",
         "/config/hosts/other[@id='1'][3]", "/config/hosts/nomatch[@id='1']", "/config/hosts/nomatch[1]",
         "/config/nomatch/host[1]", "/config/hosts/host[@id='1']/nomatch", "/config/small/a[@k='ent']",
-        "/config/small/a[@k='1'][1]", "/config/small/a-b.c", "/nomatch", "/config/nomatch", "/zz/q",
+        "/config/small/a[@k='1'][1]", "/config/small/a-b.c", "/config/small/text", "/config[1]/small[1]/and[@x='1'][1]",
+        "/config/small/div", "/nomatch", "/config/nomatch", "/zz/q",
         "/config/hosts/host[0]", "/config/hosts/host[@id=\"1\"]", "/config/hosts/host[ @id='1']",
         "//host[@id='2']", "/config/hosts/*[2]", "/config/hosts/host[1][@id='1']", "/config/hosts/host[@id='1' or @id='2']",
     };
