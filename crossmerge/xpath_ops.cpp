@@ -23,7 +23,7 @@ static xmlXPathObjectPtr evaluate(XmlState *state, const char *xpath)
 {
     if (!xpath)
         return NULL;
-    return xmlXPathEvalExpression(BAD_CAST xpath, get_pCtxt(state));
+    return xml_eval_xpath(state, xpath);
 }
 
 /*
@@ -61,7 +61,7 @@ int xpath_do_operation(int opr, XmlState *state, const char *xpath, char *value,
         console_log(0, "%s: ###Error opr=[%d] Null parameters\n", __func__, opr);
         return -1;
     }
-    if (!get_pDoc(state) || !get_pCtxt(state) || xpath[0] == '\0' || len == 0) {
+    if (!xml_is_loaded(state) || xpath[0] == '\0' || len == 0) {
         console_log(0, "%s: ###Error opr=[%d] Invalid input values\n", __func__, opr);
         return -1;
     }
@@ -99,12 +99,12 @@ int xpath_do_operation(int opr, XmlState *state, const char *xpath, char *value,
     } else {
         /* Markup characters become references, which the library parses
          * back when it sets the content: the node's text equals value. */
-        encoded = xmlEncodeEntitiesReentrant(get_pDoc(state), BAD_CAST value);
+        encoded = xml_encode_text(state, value);
         if (!encoded) {
             console_log(0, "%s: ###Error WR - xmlEncodeEntitiesReentrant() failed, XPath=[%s]\n", __func__, xpath);
             goto out;
         }
-        xmlNodeSetContentLen(node, encoded, xmlStrlen(encoded));
+        xml_set_content_of(state, node, encoded, xmlStrlen(encoded));
         console_log(1, "%s: WR - XPath=[%s], encoded=[%s], org_value=[%s]\n", __func__, xpath,
                     reinterpret_cast<const char *>(encoded), value);
         rc = 0;
@@ -178,8 +178,6 @@ int xpath_insert_node(XmlState *state, const char *xparent, const char *name)
 {
     xmlXPathObjectPtr res = NULL;
     xmlNodePtr parent;
-    xmlNodePtr fresh = NULL;
-    xmlNodePtr copy = NULL;
     int rc = -1;
 
     res = evaluate(state, xparent);
@@ -191,21 +189,9 @@ int xpath_insert_node(XmlState *state, const char *xparent, const char *name)
     /* Only an element takes child elements (hanging one below a text or
      * attribute node would corrupt the tree), and only a name that can be
      * saved is used. */
-    if (parent && parent->type == XML_ELEMENT_NODE && is_savable_name(name)) {
-        fresh = xmlNewNode(NULL, BAD_CAST name);
-        if (fresh)
-            copy = xmlDocCopyNode(fresh, get_pDoc(state), 1);
-        if (copy) {
-            if (xmlAddChild(parent, copy))
-                rc = 0;
-            else
-                xmlFreeNode(copy);
-        }
-        if (fresh) {
-            xmlUnlinkNode(fresh);
-            xmlFreeNode(fresh);
-        }
-    }
+    if (parent && parent->type == XML_ELEMENT_NODE && is_savable_name(name) &&
+        xml_append_element(state, parent, name))
+        rc = 0;
     xmlXPathFreeObject(res);
     if (rc != 0)
         console_log(0, "%s: ###Error Unable to insert node=[%s] at [%s]\n", __func__, show_str(name), xparent);
@@ -217,7 +203,7 @@ int xpath_get_node_count(XmlState *state, const char *xpath, int *count)
     xmlXPathObjectPtr res;
     int rc = -1;
 
-    if (!get_pCtxt(state) || !get_pDoc(state) || !count) {
+    if (!xml_is_loaded(state) || !count) {
         console_log(0, "%s: ###Error Null parameters\n", __func__);
         return -1;
     }

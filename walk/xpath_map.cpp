@@ -131,14 +131,13 @@ int match_node_attributes(xmlAttrPtr pAttr)
 
 int xpath_compare_attr(XmlState *state, const char *xpath, int start)
 {
-    xmlXPathContextPtr ctxt = state ? get_pCtxt(state) : NULL;
     xmlXPathObjectPtr res = NULL;
     xmlNodeSetPtr set;
     int rc = -1;
     int i;
 
-    if (ctxt && xpath)
-        res = xmlXPathEvalExpression(BAD_CAST xpath, ctxt);
+    if (xml_is_loaded(state) && xpath)
+        res = xml_eval_xpath(state, xpath);
     if (!res) {
         console_log(0, "%s: ###Error: unable to evaluate xpath expression \"%s\"\n", __func__, show_str(xpath));
         return -1;

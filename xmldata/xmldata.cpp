@@ -2,6 +2,7 @@
  * Document store: handle lifecycle and XPath queries.
  */
 #include "xmldata.h"
+#include "xmldata_index.h"
 #include "xmldata_input.h"
 #include "xmldata_log.h"
 #include "xmldata_select.h"
@@ -39,9 +40,10 @@ static int bind_context(XmlState *state, const char *what)
         state->pDoc = NULL;
         return -1;
     }
-    /* Every query and edit evaluates afresh; reusing the library's XPath
-     * objects between evaluations spares most of their allocations. */
-    xmlXPathContextSetCache(state->pCtxt, 1, -1, 0);
+    /* The library's object cache stays off: with it, whether an empty
+     * answer of a path without '[' and '@' comes with a node table depends
+     * on what was evaluated before, and the walk's trace shows that
+     * difference.  Most paths are answered by the index anyway. */
     return 0;
 }
 
@@ -67,6 +69,7 @@ extern "C" int xmldata_load_input(XmlState *state, const char *filename)
     /* No parser options: whitespace text nodes are kept, so a document
      * saved later keeps the layout it was read with.  The name goes in as
      * the document's URL, for the library's messages. */
+    xmldata_index_drop(state->pDoc);
     if (fd >= 0) {
         state->pDoc = xmlReadFd(fd, filename, NULL, 0);
         xmldata_close_input(fd);
@@ -99,6 +102,7 @@ extern "C" int xml_load_document(XmlState *state, const char *filename)
 
 extern "C" int xml_read_memory(XmlState *state, const char *text)
 {
+    xmldata_index_drop(state->pDoc);
     state->pDoc = xmlReadMemory(text, (int)strlen(text), NULL, NULL, 0);
     if (!state->pDoc) {
         /* Only an errno left by the parse says more than the library
@@ -118,6 +122,7 @@ extern "C" int xml_fini(XmlState *state)
             state->pCtxt = NULL;
         }
         if (state->pDoc) {
+            xmldata_index_drop(state->pDoc);
             xmlFreeDoc(state->pDoc);
             state->pDoc = NULL;
         }
@@ -127,13 +132,18 @@ extern "C" int xml_fini(XmlState *state)
     return 0;
 }
 
+/* Whoever takes the raw document or context may change the tree behind the
+ * store's back: what was indexed of the document is dropped, and built
+ * again from the tree as it then is when next needed. */
 extern "C" xmlDocPtr get_pDoc(XmlState *state)
 {
+    xmldata_index_drop(state->pDoc);
     return state->pDoc;
 }
 
 extern "C" xmlXPathContextPtr get_pCtxt(XmlState *state)
 {
+    xmldata_index_drop(state->pDoc);
     return state->pCtxt;
 }
 
@@ -143,7 +153,7 @@ xmlXPathObjectPtr xmldata_select(XmlState *state, const char *xpath, int eval_re
 
     *first = NULL;
     if (xpath)
-        res = xmlXPathEvalExpression(BAD_CAST xpath, state->pCtxt);
+        res = xml_eval_xpath(state, xpath);
     if (!res) {
         if (eval_record_nl)
             XMLDATA_RECORD("[%s]:[%s] - Error: unable to evaluate xpath expression \"%s\"\n", xmldata_str(xpath));

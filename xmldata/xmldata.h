@@ -68,6 +68,23 @@ int xml_get_node_value(XmlState *state, const char *xpath, char *buf, size_t buf
 int xml_copy_node_value(XmlState *state, const char *xpath, char **out);
 int xml_copy_node_count(XmlState *state, const char *xpath, int *out_count);
 
+/*
+ * The store's XPath evaluation: the object xmlXPathEvalExpression(xpath,
+ * pCtxt) gives (the same nodes in the same order, the same empty set or
+ * none, NULL where it gives NULL; the caller releases it with
+ * xmlXPathFreeObject).  Absolute paths of plain child steps, each with an
+ * optional [@a='v' and ...] and an optional [k], are answered from an
+ * index of the document kept by the store; the rest goes to the library.
+ * NULL, with nothing evaluated, for a null handle or expression.
+ * XMLCFG_NO_INDEX set to a non-empty value turns the index off.
+ *
+ * The index stays right through the store's own edits, below.  Taking the
+ * document or context with get_pDoc or get_pCtxt drops the document's
+ * index; a program that edits the tree itself takes it again after its
+ * edits and before the next evaluation.
+ */
+xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath);
+
 /* Editing */
 int xml_set_node_value(XmlState *state, const char *xpath, const char *value, int value_len);
 int xml_delete_node(XmlState *state, const char *xpath);
@@ -75,6 +92,19 @@ int xml_insert_node(XmlState *state, const char *xparent, const char *name);
 int xml_insert_node_with_attr(XmlState *state, const char *xparent, const char *nodename);
 int xml_create_node_path_if_possible(XmlState *state, const char *xpath);
 int xml_create_node_path_if_possible_with_attr(XmlState *state, const char *xpath);
+
+/*
+ * Edits of a node that xml_eval_xpath selected on the same handle.
+ * xml_encode_text escapes text for this document's content setter
+ * (xmlEncodeEntitiesReentrant); release the result with xmlFree.
+ * xml_set_content_of replaces the node's content with len bytes of content
+ * (xmlNodeSetContentLen): 0, or -1 for a null handle or node.
+ * xml_append_element appends a new empty element called name (no
+ * namespace) as parent's last child; the new element, or NULL.
+ */
+xmlChar *xml_encode_text(XmlState *state, const char *text);
+int xml_set_content_of(XmlState *state, xmlNodePtr node, const xmlChar *content, int len);
+xmlNodePtr xml_append_element(XmlState *state, xmlNodePtr parent, const char *name);
 
 /*
  * File maintenance through the device's XML maintenance script.

@@ -8,6 +8,7 @@
  * no whitespace around them.
  */
 #include "xmldata.h"
+#include "xmldata_index.h"
 #include "xmldata_log.h"
 #include "xmldata_select.h"
 
@@ -30,7 +31,7 @@
  */
 static int selects_node(XmlState *state, const char *xpath)
 {
-    xmlXPathObjectPtr res = xmlXPathEvalExpression(BAD_CAST xpath, state->pCtxt);
+    xmlXPathObjectPtr res = xml_eval_xpath(state, xpath);
     int found = 0;
 
     if (res && res->type == XPATH_NODESET && !xmlXPathNodeSetIsEmpty(res->nodesetval))
@@ -63,6 +64,7 @@ extern "C" int xml_set_node_value(XmlState *state, const char *xpath, const char
          * character.  A null value empties the node. */
         if (value)
             encoded = xmlEncodeEntitiesReentrant(state->pDoc, BAD_CAST value);
+        xmldata_index_content_changing(state->pDoc, node);
         if (encoded) {
             xmlNodeSetContent(node, encoded);
             xmlFree(encoded);
@@ -87,6 +89,7 @@ extern "C" int xml_delete_node(XmlState *state, const char *xpath)
     xmlXPathFreeObject(res);
     /* The document node itself belongs to the handle and cannot go. */
     if (node && node->type != XML_DOCUMENT_NODE && node->type != XML_HTML_DOCUMENT_NODE) {
+        xmldata_index_removing(state->pDoc, node);
         xmlUnlinkNode(node);
         xmlFreeNode(node);
         rc = 0;
@@ -96,12 +99,34 @@ extern "C" int xml_delete_node(XmlState *state, const char *xpath)
     return rc;
 }
 
+/*
+ * Appends a copy of a new, empty element called name to parent.  The copy,
+ * or NULL when none could be made or appended; the element built for the
+ * copy is always released.
+ */
+static xmlNodePtr append_new_element(XmlState *state, xmlNodePtr parent, const char *name)
+{
+    xmlNodePtr tmp = NULL;
+    xmlNodePtr copy = NULL;
+
+    if (name)
+        tmp = xmlNewNode(NULL, BAD_CAST name);
+    if (tmp)
+        copy = xmlDocCopyNode(tmp, state->pDoc, 1);
+    if (copy && !xmlAddChild(parent, copy)) {
+        xmlFreeNode(copy);
+        copy = NULL;
+    }
+    if (copy)
+        xmldata_index_appended(state->pDoc, parent, copy);
+    free_detached(tmp);
+    return copy;
+}
+
 extern "C" int xml_insert_node(XmlState *state, const char *xparent, const char *name)
 {
     xmlNodePtr parent;
     xmlXPathObjectPtr res = xmldata_select(state, xparent, 0, &parent);
-    xmlNodePtr tmp = NULL;
-    xmlNodePtr copy = NULL;
 
     if (!parent) {
         xmlXPathFreeObject(res);
@@ -110,13 +135,7 @@ extern "C" int xml_insert_node(XmlState *state, const char *xparent, const char 
     }
     /* Once the parent is found the insertion counts as done; a copy that
      * could not be appended is only released. */
-    if (name)
-        tmp = xmlNewNode(NULL, BAD_CAST name);
-    if (tmp)
-        copy = xmlDocCopyNode(tmp, state->pDoc, 1);
-    if (copy && !xmlAddChild(parent, copy))
-        xmlFreeNode(copy);
-    free_detached(tmp);
+    append_new_element(state, parent, name);
     xmlXPathFreeObject(res);
     return 0;
 }
@@ -218,7 +237,7 @@ extern "C" int xml_insert_node_with_attr(XmlState *state, const char *xparent, c
     int rc = -1;
 
     if (xparent)
-        res = xmlXPathEvalExpression(BAD_CAST xparent, state->pCtxt);
+        res = xml_eval_xpath(state, xparent);
     if (!res) {
         XMLDATA_RECORD("[%s]:[%s] - +Error: unable to evaluate xpath expression \"%s\"", xmldata_str(xparent));
         goto out;
@@ -260,6 +279,7 @@ extern "C" int xml_insert_node_with_attr(XmlState *state, const char *xparent, c
         xmlFreeNode(copy);
         goto out;
     }
+    xmldata_index_appended(state->pDoc, parent, copy);
     rc = 0;
 out:
     free_detached(tmp);
@@ -337,4 +357,27 @@ out:
     if (rc != 0 && !nested_failed)
         XMLDATA_RECORD("[%s]:[%s] - Unable to create node %s", xmldata_str(xpath));
     return rc;
+}
+
+extern "C" xmlChar *xml_encode_text(XmlState *state, const char *text)
+{
+    if (!state || !state->pDoc || !text)
+        return NULL;
+    return xmlEncodeEntitiesReentrant(state->pDoc, BAD_CAST text);
+}
+
+extern "C" int xml_set_content_of(XmlState *state, xmlNodePtr node, const xmlChar *content, int len)
+{
+    if (!state || !state->pDoc || !node)
+        return -1;
+    xmldata_index_content_changing(state->pDoc, node);
+    xmlNodeSetContentLen(node, content, len);
+    return 0;
+}
+
+extern "C" xmlNodePtr xml_append_element(XmlState *state, xmlNodePtr parent, const char *name)
+{
+    if (!state || !state->pDoc || !parent)
+        return NULL;
+    return append_new_element(state, parent, name);
 }

@@ -9,10 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <libxml/tree.h>
+#include <libxml/xpath.h>
 
 #include "doc_text.h"
 #include "recording_debug.h"
@@ -426,6 +428,99 @@ TEST_F(Store, CopyNodeValueHandsOutWholeText)
     EXPECT_EQ(keep, reinterpret_cast<char *>(0x1));
     EXPECT_EQ(store_records(), (Texts{rec("Unable to copy node value for /config/lan"),
                                       rec("Unable to copy node value for 1+1")}));
+}
+
+// A wide list with the awkward cases: repeated keys, an empty key, two
+// attributes, a namespaced element and attribute, an element in a default
+// namespace, an attribute holding an entity reference, comments and
+// whitespace between siblings.
+std::string wide_doc()
+{
+    std::string d = "<?xml version=\"1.0\"?>\n<!DOCTYPE config [<!ENTITY e \"ent\">]>\n<config>\n <hosts>\n";
+    for (int i = 1; i <= 40; i++) {
+        d += "  <host id=\"" + std::to_string(i == 9 ? 7 : i) + "\"" + (i % 4 == 0 ? " zone=\"b\"" : "") + "><name>n" +
+             std::to_string(i) + "</name><v/></host>\n";
+        if (i % 10 == 0)
+            d += "  <!-- c --><other id=\"1\"/>\n";
+    }
+    d += "  <host id=\"\"/><h:host xmlns:h=\"u:h\" id=\"3\"/><host xmlns=\"u:d\" id=\"5\"/>"
+         "<host xmlns:h=\"u:h\" h:id=\"41\"/><host ref=\"&e;\" id=\"42\"/>\n </hosts>\n"
+         " <small><a k=\"1\"/><a k=\"&e;\"/><a-b.c/><text/><and x=\"1\"/><div/></small>\n</config>\n";
+    return d;
+}
+
+// The index answers as the library does: same nodes, same order, same
+// shape of an empty answer; after every kind of edit as well.
+TEST(StoreIndex, AnswersAsTheLibraryDoes)
+{
+    const char *exprs[] = {
+        "/config", "/config[1]/hosts[1]/host[@id='17'][1]", "/config[1]/hosts[1]/host[@id='17'][1]/name[1]",
+        "/config/hosts/host[@id='7']", "/config/hosts/host[@id='7'][2]", "/config/hosts/host[@id='7'][3]",
+        "/config/hosts/host[@id='99']", "/config/hosts/host[@id='99'][1]", "/config/hosts/host[@id='']",
+        "/config/hosts/host[1]", "/config/hosts/host[41]", "/config/hosts/host[42]", "/config/hosts/host[900]",
+        "/config/hosts/host", "/config/hosts/host[@zone='b' and @id='12']", "/config/hosts/host[@id='12' and @zone='b']",
+        "/config/hosts/host[@id='13' and @zone='b']", "/config/hosts/host[@id='3']", "/config/hosts/host[@id='5']",
+        "/config/hosts/host[@id='41']", "/config/hosts/host[@ref='ent']", "/config/hosts/host[@id='42']",
+        "/config/hosts/other[@id='1'][3]", "/config/hosts/nomatch[@id='1']", "/config/hosts/nomatch[1]",
+        "/config/nomatch/host[1]", "/config/hosts/host[@id='1']/nomatch", "/config/small/a[@k='ent']",
+        "/config/small/a[@k='1'][1]", "/config/small/a-b.c", "/config/small/text", "/config[1]/small[1]/and[@x='1'][1]",
+        "/config/small/div", "/nomatch", "/config/nomatch", "/zz/q",
+        "/config/hosts/host[0]", "/config/hosts/host[@id=\"1\"]", "/config/hosts/host[ @id='1']",
+        "//host[@id='2']", "/config/hosts/*[2]", "/config/hosts/host[1][@id='1']", "/config/hosts/host[@id='1' or @id='2']",
+    };
+    struct Edit {
+        const char *what;
+        std::function<int(XmlState *)> apply;
+    };
+    auto first = [](XmlState *s, const char *x) {
+        xmlXPathObjectPtr r = xml_eval_xpath(s, x);
+        xmlNodePtr n = r && r->nodesetval && r->nodesetval->nodeNr ? r->nodesetval->nodeTab[0] : nullptr;
+        xmlXPathFreeObject(r);
+        return n;
+    };
+    const Edit edits[] = {
+        {"none", [](XmlState *) { return 0; }},
+        {"append", [](XmlState *s) { return xml_insert_node_with_attr(s, "/config/hosts", "host[@id='7' and @zone='z']"); }},
+        {"append plain", [&](XmlState *s) { return xml_append_element(s, first(s, "/config/hosts"), "host") ? 0 : -1; }},
+        {"content over children", [](XmlState *s) { return xml_set_node_value(s, "/config/hosts/host[@id='17']", "t", 1); }},
+        {"delete", [](XmlState *s) { return xml_delete_node(s, "/config/hosts/host[@id='12']"); }},
+        {"attribute value", [](XmlState *s) { return xml_set_node_value(s, "/config/hosts/host[@id='20']/@id", "99", 2); }},
+        {"list replaced", [&](XmlState *s) { return xml_set_content_of(s, first(s, "/config/hosts"), BAD_CAST "x", 1); }},
+        {"list rebuilt", [](XmlState *s) {
+             for (int i = 0; i < 40; i++)
+                 xml_insert_node_with_attr(s, "/config/hosts", ("host[@id='" + std::to_string(i % 30) + "']").c_str());
+             return xml_insert_node(s, "/config/hosts/host[@id='7'][2]", "name");
+         }},
+    };
+    const std::string text = wide_doc();
+    XmlState *indexed = xml_init();
+    XmlState *plain = xml_init();
+    ASSERT_EQ(xml_read_memory(indexed, text.c_str()), 0);
+    ASSERT_EQ(xml_read_memory(plain, text.c_str()), 0);
+    xmlXPathContextPtr lib = get_pCtxt(plain);  // evaluated below by the library itself
+
+    for (const Edit &e : edits) {
+        EXPECT_EQ(e.apply(indexed), e.apply(plain)) << e.what;
+        for (const char *x : exprs) {
+            xmlXPathObjectPtr a = xml_eval_xpath(indexed, x);
+            xmlXPathObjectPtr b = xmlXPathEvalExpression(BAD_CAST x, lib);
+            auto shape = [](xmlXPathObjectPtr r) {
+                std::string out = !r ? "null" : !r->nodesetval ? "no set" : !r->nodesetval->nodeTab ? "no table" : "";
+                for (int i = 0; r && r->nodesetval && i < r->nodesetval->nodeNr; i++) {
+                    xmlChar *path = xmlGetNodePath(r->nodesetval->nodeTab[i]);
+                    out += std::string(reinterpret_cast<char *>(path)) + " ";
+                    xmlFree(path);
+                }
+                return out;
+            };
+            EXPECT_EQ(shape(a), shape(b)) << "after edit \"" << e.what << "\": " << x;
+            xmlXPathFreeObject(a);
+            xmlXPathFreeObject(b);
+        }
+    }
+    EXPECT_EQ(doc_text(indexed), doc_text(plain));
+    xml_fini(indexed);
+    xml_fini(plain);
 }
 
 }  // namespace

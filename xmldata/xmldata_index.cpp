@@ -1,0 +1,862 @@
+/*
+ * Document store: the path resolver.
+ *
+ * The walk addresses every element by an absolute path of child steps such
+ * as /config[1]/firewall[1]/rule[@id='17'][1]/name[1].  The library answers
+ * a step by testing every sibling, which makes long keyed lists quadratic.
+ * Paths of exactly that form are answered here instead: each step is a
+ * plain element name, an optional attribute test [@a='v' and @b='w' ...]
+ * and an optional positive position [k].  Everything else goes to the
+ * library unchanged, errors included.
+ *
+ * The answer is the object the library would give: the same nodes in
+ * document order, and the same shape of an empty result.  An empty step in
+ * the middle leaves no node set at all.  An empty last step leaves an
+ * allocated set whose node table exists only when the step had an
+ * attribute test and some child of the right name was tested.  A path with
+ * no '[' and no '@' is evaluated by the library's streaming matcher, which
+ * always allocates the set and never its table when nothing matches.
+ *
+ * Parents with few element children are scanned.  A larger parent gets an
+ * entry, made on its first lookup: its element children grouped by name in
+ * document order, and per group, for each attribute name that a test used
+ * first, a table from value to position.  The entries hang off the
+ * document's _private slot and are kept right by the store's edits.
+ *
+ * XMLCFG_NO_INDEX set and non-empty sends every path to the library.  Built
+ * with XMLDATA_CHECK_INDEX, every indexed answer is compared with the
+ * library's and the process aborts on a difference.
+ */
+#include "xmldata.h"
+#include "xmldata_index.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <libxml/hash.h>
+#include <libxml/xpathInternals.h>
+
+#include "../common/banned.h"
+
+/* Parents with fewer element children than this are scanned. */
+#define INDEX_MIN_CHILDREN 16
+/* Longest expression and most steps and attribute tests answered here. */
+#define INDEX_MAX_EXPR 4096
+#define INDEX_MAX_STEPS 128
+#define INDEX_MAX_TERMS 16
+/* Value table payload of a value held by more than one element. */
+#define INDEX_DUPLICATE ((void *)(intptr_t)-1)
+
+/* One attribute name indexed over a group. */
+typedef struct AttrKey {
+    xmlChar *name;
+    int unusable;               /* some value is not one plain text */
+    xmlHashTablePtr values;     /* value -> position + 1, or INDEX_DUPLICATE */
+    struct AttrKey *next;
+} AttrKey;
+
+/* A parent's element children of one name, in document order. */
+typedef struct NameGroup {
+    xmlNodePtr *nodes;
+    int count;
+    int room;
+    AttrKey *keys;
+} NameGroup;
+
+/* Entries looked up last, by a hash of the parent's address. */
+#define INDEX_RECENT 64
+
+typedef struct Recent {
+    xmlNodePtr parent;
+    xmlHashTablePtr entry;
+} Recent;
+
+/* Per document, in its _private slot. */
+typedef struct IndexDoc {
+    xmlHashTablePtr parents;    /* parent's address in hex -> name -> NameGroup */
+    Recent recent[INDEX_RECENT];
+} IndexDoc;
+
+typedef struct Term {
+    const char *attr;
+    const char *value;
+} Term;
+
+typedef struct Step {
+    const char *name;
+    int position;               /* 0: none */
+    int nterms;
+    Term terms[INDEX_MAX_TERMS];
+} Step;
+
+/* Nodes of one step; the first few live in the list itself. */
+typedef struct NodeList {
+    xmlNodePtr *nodes;
+    int count;
+    int room;
+    xmlNodePtr local[8];
+} NodeList;
+
+enum { SHAPE_NODES, SHAPE_NO_SET, SHAPE_NO_TABLE, SHAPE_EMPTY_TABLE };
+
+/* Outcome of a lookup that cannot be answered here. */
+#define INDEX_GIVE_UP (-2)
+
+static int index_switched_off(void)
+{
+    static int off = -1;
+
+    if (off < 0) {
+        const char *env = getenv("XMLCFG_NO_INDEX");
+
+        off = (env && env[0] != '\0') ? 1 : 0;
+    }
+    return off;
+}
+
+static void list_init(NodeList *list)
+{
+    list->nodes = list->local;
+    list->count = 0;
+    list->room = (int)(sizeof(list->local) / sizeof(list->local[0]));
+}
+
+static void list_free(NodeList *list)
+{
+    if (list->nodes != list->local)
+        free(list->nodes);
+}
+
+static int list_add(NodeList *list, xmlNodePtr node)
+{
+    if (list->count == list->room) {
+        int room = list->room * 2;
+        xmlNodePtr *grown;
+
+        if (list->nodes == list->local) {
+            grown = static_cast<xmlNodePtr *>(malloc((size_t)room * sizeof(xmlNodePtr)));
+            if (grown)
+                memcpy(grown, list->local, sizeof(list->local));
+        } else {
+            grown = static_cast<xmlNodePtr *>(realloc(list->nodes, (size_t)room * sizeof(xmlNodePtr)));
+        }
+        if (!grown)
+            return -1;
+        list->nodes = grown;
+        list->room = room;
+    }
+    list->nodes[list->count++] = node;
+    return 0;
+}
+
+/* Exact bytes; most names differ in their first one. */
+static inline int same_name(const xmlChar *a, const char *b)
+{
+    return a && (char)a[0] == b[0] && strcmp(reinterpret_cast<const char *>(a), b) == 0;
+}
+
+/* ---- the expression ---------------------------------------------------- */
+
+static int is_name_start(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+static int is_name_char(char c)
+{
+    return is_name_start(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+/* Reads a plain name at *p; the name's end is left at *p. */
+static int scan_name(char **p)
+{
+    char *s = *p;
+
+    if (!is_name_start(*s))
+        return -1;
+    while (is_name_char(*s))
+        s++;
+    *p = s;
+    return 0;
+}
+
+/*
+ * Splits the copy of an expression into steps, cutting names and values in
+ * place.  -1 for anything but the indexed form.
+ */
+static int parse_steps(char *p, Step *steps, int *nsteps)
+{
+    char *name_end[INDEX_MAX_STEPS];
+    int n = 0;
+    int i;
+
+    if (*p != '/')
+        return -1;
+    while (*p == '/') {
+        Step *st;
+
+        if (n == INDEX_MAX_STEPS)
+            return -1;
+        st = &steps[n];
+        p++;
+        st->name = p;
+        st->position = 0;
+        st->nterms = 0;
+        if (scan_name(&p) != 0)
+            return -1;
+        name_end[n++] = p;
+        if (p[0] == '[' && p[1] == '@') {
+            p++;
+            for (;;) {
+                Term *t;
+                char *close;
+
+                if (*p != '@' || st->nterms == INDEX_MAX_TERMS)
+                    return -1;
+                t = &st->terms[st->nterms++];
+                t->attr = ++p;
+                if (scan_name(&p) != 0 || p[0] != '=' || p[1] != '\'')
+                    return -1;
+                *p = '\0';
+                p += 2;
+                t->value = p;
+                close = strchr(p, '\'');
+                if (!close)
+                    return -1;
+                for (; p < close; p++) {
+                    unsigned char c = (unsigned char)*p;
+
+                    if (c < 0x20 || c == 0x7f || c == '"')
+                        return -1;
+                }
+                *p++ = '\0';
+                if (*p == ']')
+                    break;
+                if (strncmp(p, " and @", 6) != 0)
+                    return -1;
+                p += 5;
+            }
+            p++;
+        }
+        if (p[0] == '[' && p[1] >= '1' && p[1] <= '9') {
+            int k = 0;
+            int digits = 0;
+
+            for (p++; *p >= '0' && *p <= '9'; p++) {
+                if (++digits > 9)
+                    return -1;
+                k = k * 10 + (*p - '0');
+            }
+            if (*p != ']')
+                return -1;
+            p++;
+            st->position = k;
+        }
+    }
+    if (*p != '\0')
+        return -1;
+    /* The separators are no longer needed: cut the names. */
+    for (i = 0; i < n; i++)
+        *name_end[i] = '\0';
+    *nsteps = n;
+    return 0;
+}
+
+/* ---- the per-parent entries ---------------------------------------------- */
+
+static IndexDoc *index_of(xmlDocPtr doc)
+{
+    return doc ? static_cast<IndexDoc *>(doc->_private) : NULL;
+}
+
+/* The key of a parent in the document's table: its address in hex. */
+static void parent_key(xmlNodePtr parent, char *key, size_t size)
+{
+    static const char digits[] = "0123456789abcdef";
+    uintptr_t v = (uintptr_t)parent;
+    size_t n = 0;
+
+    do {
+        if (n + 1 < size)
+            key[n++] = digits[v & 0xf];
+        v >>= 4;
+    } while (v);
+    key[n] = '\0';
+}
+
+static void free_group(void *payload, const xmlChar *name)
+{
+    NameGroup *group = static_cast<NameGroup *>(payload);
+
+    (void)name;
+    while (group->keys) {
+        AttrKey *key = group->keys;
+
+        group->keys = key->next;
+        xmlHashFree(key->values, NULL);
+        xmlFree(key->name);
+        free(key);
+    }
+    free(group->nodes);
+    free(group);
+}
+
+static void free_entry(void *payload, const xmlChar *name)
+{
+    (void)name;
+    xmlHashFree(static_cast<xmlHashTablePtr>(payload), free_group);
+}
+
+static Recent *recent_slot(IndexDoc *ix, xmlNodePtr parent)
+{
+    uintptr_t v = (uintptr_t)parent;
+
+    return &ix->recent[((v >> 4) ^ (v >> 10)) % INDEX_RECENT];
+}
+
+static void forget_parent(IndexDoc *ix, xmlNodePtr parent)
+{
+    Recent *slot;
+    char key[32];
+
+    if (!ix || !ix->parents || !parent || xmlHashSize(ix->parents) == 0)
+        return;
+    slot = recent_slot(ix, parent);
+    if (slot->parent == parent) {
+        slot->parent = NULL;
+        slot->entry = NULL;
+    }
+    parent_key(parent, key, sizeof(key));
+    xmlHashRemoveEntry(ix->parents, BAD_CAST key, free_entry);
+}
+
+static void forget_all(IndexDoc *ix)
+{
+    xmlHashFree(ix->parents, free_entry);
+    ix->parents = NULL;
+    memset(ix->recent, 0, sizeof(ix->recent));
+}
+
+/* Forgets the entries of node and of every element below it. */
+static void forget_subtree(IndexDoc *ix, xmlNodePtr node)
+{
+    xmlNodePtr cur = node;
+
+    if (!ix || !ix->parents || xmlHashSize(ix->parents) == 0)
+        return;
+    while (cur) {
+        if (cur->type == XML_ELEMENT_NODE)
+            forget_parent(ix, cur);
+        if (cur->type == XML_ELEMENT_NODE && cur->children) {
+            cur = cur->children;
+            continue;
+        }
+        while (cur != node && !cur->next)
+            cur = cur->parent;
+        if (cur == node)
+            break;
+        cur = cur->next;
+    }
+}
+
+void xmldata_index_drop(xmlDocPtr doc)
+{
+    IndexDoc *ix = index_of(doc);
+
+    if (ix) {
+        xmlHashFree(ix->parents, free_entry);
+        free(ix);
+        doc->_private = NULL;
+    }
+}
+
+/*
+ * The value of an attribute as the library compares it, when that is the
+ * text of its single text child (or empty); NULL when it is made of several
+ * nodes, entity references for instance.
+ */
+static const xmlChar *plain_value(xmlAttrPtr attr)
+{
+    xmlNodePtr text = attr->children;
+
+    if (!text)
+        return BAD_CAST "";
+    if (text->next || text->type != XML_TEXT_NODE)
+        return NULL;
+    return text->content ? text->content : BAD_CAST "";
+}
+
+/* 1 when element has attribute name (without namespace) of value value,
+ * 0 when not, INDEX_GIVE_UP when a value cannot be compared here. */
+static int attr_matches(xmlNodePtr element, const char *name, const char *value)
+{
+    int found = 0;
+
+    for (xmlAttrPtr a = element->properties; a; a = a->next) {
+        const xmlChar *v;
+
+        if (a->ns || !same_name(a->name, name))
+            continue;
+        v = plain_value(a);
+        if (!v)
+            return INDEX_GIVE_UP;
+        if (strcmp(reinterpret_cast<const char *>(v), value) == 0)
+            found = 1;
+    }
+    return found;
+}
+
+static int terms_match(xmlNodePtr element, const Step *st, int from)
+{
+    for (int i = from; i < st->nterms; i++) {
+        int m = attr_matches(element, st->terms[i].attr, st->terms[i].value);
+
+        if (m != 1)
+            return m;
+    }
+    return 1;
+}
+
+/* Enters the values of key's attribute on the group's element at pos. */
+static int key_add(AttrKey *key, xmlNodePtr element, int pos)
+{
+    for (xmlAttrPtr a = element->properties; a; a = a->next) {
+        const xmlChar *v;
+        void *had;
+
+        if (a->ns || !xmlStrEqual(a->name, key->name))
+            continue;
+        v = plain_value(a);
+        if (!v) {
+            key->unusable = 1;
+            return 0;
+        }
+        had = xmlHashLookup(key->values, v);
+        if (!had) {
+            if (xmlHashAddEntry(key->values, v, (void *)(intptr_t)(pos + 1)) != 0)
+                return -1;
+        } else if (had != INDEX_DUPLICATE && had != (void *)(intptr_t)(pos + 1)) {
+            if (xmlHashUpdateEntry(key->values, v, INDEX_DUPLICATE, NULL) != 0)
+                return -1;
+        }
+    }
+    return 0;
+}
+
+static AttrKey *group_key(NameGroup *group, const char *name)
+{
+    AttrKey *key;
+
+    for (key = group->keys; key; key = key->next) {
+        if (xmlStrEqual(key->name, BAD_CAST name))
+            return key;
+    }
+    key = static_cast<AttrKey *>(calloc(1, sizeof(AttrKey)));
+    if (!key)
+        return NULL;
+    key->name = xmlStrdup(BAD_CAST name);
+    key->values = xmlHashCreate(group->count > 8 ? group->count : 8);
+    if (!key->name || !key->values) {
+        xmlFree(key->name);
+        xmlHashFree(key->values, NULL);
+        free(key);
+        return NULL;
+    }
+    for (int i = 0; i < group->count && !key->unusable; i++) {
+        if (key_add(key, group->nodes[i], i) != 0)
+            key->unusable = 1;
+    }
+    key->next = group->keys;
+    group->keys = key;
+    return key;
+}
+
+static int group_append(xmlHashTablePtr entry, xmlNodePtr child)
+{
+    NameGroup *group = static_cast<NameGroup *>(xmlHashLookup(entry, child->name));
+
+    if (!group) {
+        group = static_cast<NameGroup *>(calloc(1, sizeof(NameGroup)));
+        if (!group)
+            return -1;
+        if (xmlHashAddEntry(entry, child->name, group) != 0) {
+            free(group);
+            return -1;
+        }
+    }
+    if (group->count == group->room) {
+        int room = group->room ? group->room * 2 : 4;
+        xmlNodePtr *grown = static_cast<xmlNodePtr *>(realloc(group->nodes, (size_t)room * sizeof(xmlNodePtr)));
+
+        if (!grown)
+            return -1;
+        group->nodes = grown;
+        group->room = room;
+    }
+    group->nodes[group->count] = child;
+    for (AttrKey *key = group->keys; key; key = key->next) {
+        if (!key->unusable && key_add(key, child, group->count) != 0)
+            key->unusable = 1;
+    }
+    group->count++;
+    return 0;
+}
+
+static int counts_as_child(xmlNodePtr node)
+{
+    return node->type == XML_ELEMENT_NODE && node->ns == NULL;
+}
+
+/*
+ * The entry of parent, its groups by name, made when missing.  NULL when it
+ * could not be made.  The caller has counted at least INDEX_MIN_CHILDREN
+ * element children.
+ */
+static xmlHashTablePtr parent_entry(xmlDocPtr doc, xmlNodePtr parent)
+{
+    IndexDoc *ix = index_of(doc);
+    xmlHashTablePtr entry;
+    char key[32];
+
+    parent_key(parent, key, sizeof(key));
+    if (ix && ix->parents) {
+        entry = static_cast<xmlHashTablePtr>(xmlHashLookup(ix->parents, BAD_CAST key));
+        if (entry)
+            goto out;
+    }
+    if (!ix) {
+        ix = static_cast<IndexDoc *>(calloc(1, sizeof(IndexDoc)));
+        if (!ix)
+            return NULL;
+        doc->_private = ix;
+    }
+    if (!ix->parents) {
+        ix->parents = xmlHashCreate(64);
+        if (!ix->parents)
+            return NULL;
+    }
+    entry = xmlHashCreateDict(8, doc->dict);
+    if (!entry)
+        return NULL;
+    for (xmlNodePtr c = parent->children; c; c = c->next) {
+        if (counts_as_child(c) && group_append(entry, c) != 0) {
+            xmlHashFree(entry, free_group);
+            return NULL;
+        }
+    }
+    if (xmlHashAddEntry(ix->parents, BAD_CAST key, entry) != 0) {
+        xmlHashFree(entry, free_group);
+        return NULL;
+    }
+out:
+    Recent *slot = recent_slot(ix, parent);
+
+    slot->parent = parent;
+    slot->entry = entry;
+    return entry;
+}
+
+void xmldata_index_appended(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child)
+{
+    IndexDoc *ix = index_of(doc);
+    xmlHashTablePtr entry;
+    char key[32];
+
+    if (!ix || !ix->parents || xmlHashSize(ix->parents) == 0 || !parent || !child)
+        return;
+    if (parent->type != XML_ELEMENT_NODE && parent->type != XML_DOCUMENT_NODE) {
+        /* An attribute's value or some other node's children changed. */
+        forget_all(ix);
+        return;
+    }
+    parent_key(parent, key, sizeof(key));
+    entry = static_cast<xmlHashTablePtr>(xmlHashLookup(ix->parents, BAD_CAST key));
+    if (entry && counts_as_child(child) && group_append(entry, child) != 0)
+        forget_parent(ix, parent);
+}
+
+/* The element whose parent's entry holds the values of attr's element. */
+static void forget_attribute(IndexDoc *ix, xmlNodePtr attr)
+{
+    if (attr->parent)
+        forget_parent(ix, attr->parent->parent);
+}
+
+void xmldata_index_content_changing(xmlDocPtr doc, xmlNodePtr node)
+{
+    IndexDoc *ix = index_of(doc);
+
+    if (!ix || !ix->parents || !node)
+        return;
+    switch (node->type) {
+    case XML_ELEMENT_NODE:
+        forget_subtree(ix, node);
+        break;
+    case XML_ATTRIBUTE_NODE:
+        forget_attribute(ix, node);
+        break;
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE:
+        if (node->parent && node->parent->type == XML_ATTRIBUTE_NODE)
+            forget_attribute(ix, node->parent);
+        break;
+    default:
+        forget_all(ix);
+        break;
+    }
+}
+
+void xmldata_index_removing(xmlDocPtr doc, xmlNodePtr node)
+{
+    IndexDoc *ix = index_of(doc);
+
+    if (!ix || !ix->parents || !node)
+        return;
+    if (node->type == XML_ELEMENT_NODE) {
+        forget_subtree(ix, node);
+        forget_parent(ix, node->parent);
+        if (node->parent && node->parent->type == XML_ATTRIBUTE_NODE)
+            forget_attribute(ix, node->parent);
+    } else {
+        xmldata_index_content_changing(doc, node);
+    }
+}
+
+/* ---- evaluation ---------------------------------------------------------- */
+
+/*
+ * Appends to out what step st selects below parent.  *tested is set when a
+ * child of the step's name was tested against an attribute test.  0, -1 on
+ * no memory, INDEX_GIVE_UP when the library has to answer.
+ */
+static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, NodeList *out, int *tested)
+{
+    IndexDoc *ix = index_of(doc);
+    xmlHashTablePtr entry = NULL;
+    int elements = 0;
+    int seen = 0;
+
+    if (ix) {
+        Recent *slot = recent_slot(ix, parent);
+
+        if (slot->parent == parent) {
+            entry = slot->entry;
+            elements = INDEX_MIN_CHILDREN;
+        }
+    }
+    for (xmlNodePtr c = parent->children; c && elements < INDEX_MIN_CHILDREN; c = c->next) {
+        if (counts_as_child(c))
+            elements++;
+    }
+    if (elements < INDEX_MIN_CHILDREN) {
+        /* A small parent is scanned. */
+        for (xmlNodePtr c = parent->children; c; c = c->next) {
+            int m;
+
+            if (!counts_as_child(c) || !same_name(c->name, st->name))
+                continue;
+            if (st->nterms > 0)
+                *tested = 1;
+            m = terms_match(c, st, 0);
+            if (m == INDEX_GIVE_UP)
+                return m;
+            if (m == 1 && ++seen >= st->position) {
+                if (list_add(out, c) != 0)
+                    return -1;
+                if (st->position)
+                    break;
+            }
+        }
+        return 0;
+    }
+    if (!entry)
+        entry = parent_entry(doc, parent);
+    if (!entry)
+        return INDEX_GIVE_UP;
+
+    NameGroup *group = static_cast<NameGroup *>(xmlHashLookup(entry, BAD_CAST st->name));
+
+    if (!group || group->count == 0)
+        return 0;
+    if (st->nterms == 0) {
+        if (st->position)
+            return st->position <= group->count ? list_add(out, group->nodes[st->position - 1]) : 0;
+        for (int i = 0; i < group->count; i++) {
+            if (list_add(out, group->nodes[i]) != 0)
+                return -1;
+        }
+        return 0;
+    }
+
+    *tested = 1;
+    AttrKey *key = group_key(group, st->terms[0].attr);
+    void *hit;
+
+    if (!key || key->unusable)
+        return INDEX_GIVE_UP;
+    hit = xmlHashLookup(key->values, BAD_CAST st->terms[0].value);
+    if (!hit)
+        return 0;
+    if (hit != INDEX_DUPLICATE) {
+        xmlNodePtr c = group->nodes[(intptr_t)hit - 1];
+        int m = terms_match(c, st, 1);
+
+        if (m != 1)
+            return m;
+        return st->position <= 1 ? list_add(out, c) : 0;
+    }
+    for (int i = 0; i < group->count; i++) {
+        xmlNodePtr c = group->nodes[i];
+        int m = terms_match(c, st, 0);
+
+        if (m == INDEX_GIVE_UP)
+            return m;
+        if (m == 1 && ++seen >= st->position) {
+            if (list_add(out, c) != 0)
+                return -1;
+            if (st->position)
+                break;
+        }
+    }
+    return 0;
+}
+
+/* The result object for found nodes or an empty answer of shape. */
+static xmlXPathObjectPtr wrap_answer(xmlDocPtr doc, const NodeList *found, int shape)
+{
+    xmlNodeSetPtr set = NULL;
+
+    if (shape == SHAPE_NO_SET)
+        return xmlXPathWrapNodeSet(NULL);
+    if (shape == SHAPE_EMPTY_TABLE) {
+        set = xmlXPathNodeSetCreate(reinterpret_cast<xmlNodePtr>(doc));
+        if (set) {
+            set->nodeTab[0] = NULL;
+            set->nodeNr = 0;
+        }
+    } else {
+        set = xmlXPathNodeSetCreate(NULL);
+        for (int i = 0; set && i < found->count; i++) {
+            if (xmlXPathNodeSetAddUnique(set, found->nodes[i]) != 0) {
+                xmlXPathFreeNodeSet(set);
+                set = NULL;
+            }
+        }
+    }
+    if (!set)
+        return NULL;
+    return xmlXPathWrapNodeSet(set);
+}
+
+/*
+ * Answers the parsed path: the result object, or NULL when the library has
+ * to answer.  streamed: the library would match the path by streaming.
+ */
+static xmlXPathObjectPtr resolve(xmlDocPtr doc, const Step *steps, int nsteps, int streamed)
+{
+    NodeList lists[2];
+    NodeList *cur = &lists[0];
+    NodeList *next = &lists[1];
+    xmlXPathObjectPtr res = NULL;
+    int shape = SHAPE_NODES;
+
+    list_init(&lists[0]);
+    list_init(&lists[1]);
+    list_add(cur, reinterpret_cast<xmlNodePtr>(doc));
+    for (int s = 0; s < nsteps; s++) {
+        int tested = 0;
+
+        next->count = 0;
+        for (int i = 0; i < cur->count; i++) {
+            if (select_children(doc, cur->nodes[i], &steps[s], next, &tested) != 0)
+                goto out;
+        }
+        NodeList *swap = cur;
+
+        cur = next;
+        next = swap;
+        if (cur->count == 0) {
+            if (streamed)
+                shape = SHAPE_NO_TABLE;
+            else if (s < nsteps - 1)
+                shape = SHAPE_NO_SET;
+            else
+                shape = tested ? SHAPE_EMPTY_TABLE : SHAPE_NO_TABLE;
+            break;
+        }
+    }
+    res = wrap_answer(doc, cur, shape);
+out:
+    list_free(&lists[0]);
+    list_free(&lists[1]);
+    return res;
+}
+
+#ifdef XMLDATA_CHECK_INDEX
+static int same_answer(xmlXPathObjectPtr a, xmlXPathObjectPtr b)
+{
+    xmlNodeSetPtr x;
+    xmlNodeSetPtr y;
+
+    if (!a || !b || a->type != XPATH_NODESET || b->type != XPATH_NODESET)
+        return 0;
+    x = a->nodesetval;
+    y = b->nodesetval;
+    if (!x || !y)
+        return x == y;
+    if ((x->nodeTab == NULL) != (y->nodeTab == NULL) || x->nodeNr != y->nodeNr)
+        return 0;
+    for (int i = 0; i < x->nodeNr; i++) {
+        if (x->nodeTab[i] != y->nodeTab[i])
+            return 0;
+    }
+    return 1;
+}
+
+/* Aborts unless the library gives the same answer for xpath. */
+static void check_answer(XmlState *state, const char *xpath, xmlXPathObjectPtr mine)
+{
+    xmlXPathObjectPtr lib = xmlXPathEvalExpression(BAD_CAST xpath, state->pCtxt);
+
+    if (!same_answer(mine, lib)) {
+        fprintf(stderr, "xml_eval_xpath: the index and the library differ on %s\n", xpath);
+        abort();
+    }
+    xmlXPathFreeObject(lib);
+}
+#endif
+
+extern "C" xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath)
+{
+    char copy[INDEX_MAX_EXPR];
+    Step steps[INDEX_MAX_STEPS];
+    xmlXPathObjectPtr res = NULL;
+    int nsteps = 0;
+    size_t len;
+
+    if (!state || !xpath)
+        return NULL;
+    if (!state->pDoc || !state->pCtxt || state->pCtxt->doc != state->pDoc || index_switched_off())
+        goto library;
+    len = strlen(xpath);
+    if (len >= sizeof(copy))
+        goto library;
+    memcpy(copy, xpath, len + 1);
+    if (parse_steps(copy, steps, &nsteps) != 0)
+        goto library;
+    /* The library matches paths without '[' and '@' by streaming. */
+    res = resolve(state->pDoc, steps, nsteps, !strchr(xpath, '[') && !strchr(xpath, '@'));
+    if (!res)
+        goto library;
+#ifdef XMLDATA_CHECK_INDEX
+    check_answer(state, xpath, res);
+#endif
+    return res;
+
+library:
+    return xmlXPathEvalExpression(BAD_CAST xpath, state->pCtxt);
+}

@@ -1,0 +1,26 @@
+/*
+ * The store's path index: answers the walk's location paths from a lookup
+ * per parent element, built lazily and kept per document.  Every edit the
+ * store makes tells the index first, so that it never hands out a node
+ * that was freed or misses one that was added.
+ */
+#ifndef XMLDATA_INDEX_H
+#define XMLDATA_INDEX_H
+
+#include "xmldata.h"
+
+/* Drops everything indexed for doc (before it is freed or replaced, or
+ * when its raw tree is handed out). */
+void xmldata_index_drop(xmlDocPtr doc);
+
+/* child was just appended as the last child of parent. */
+void xmldata_index_appended(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child);
+
+/* node's content is about to be replaced (an element loses its children,
+ * an attribute its value). */
+void xmldata_index_content_changing(xmlDocPtr doc, xmlNodePtr node);
+
+/* node is about to be unlinked and freed with everything below it. */
+void xmldata_index_removing(xmlDocPtr doc, xmlNodePtr node);
+
+#endif
