@@ -223,6 +223,17 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
     return result;
 }
 
+void reset_delta_state(void)
+{
+    if (delta_fp)
+        fclose(delta_fp);
+    delta_fp = NULL;
+    delta_found = 0;
+    delta_add_pass = 0;
+    xmlFree(delta_old_value);
+    delta_old_value = NULL;
+}
+
 int xml_create_xpath_delta(const char *src_file, const char *new_file, const char *delta_file)
 {
     int result;
@@ -231,14 +242,8 @@ int xml_create_xpath_delta(const char *src_file, const char *new_file, const cha
     console_log(1, "%s: Started\n", __func__);
     /* Each run starts afresh, also the second of one process. */
     reset_walk_state();
+    reset_delta_state();
     delta_mode = 1;
-    if (delta_fp)
-        fclose(delta_fp);
-    delta_fp = NULL;
-    delta_found = 0;
-    delta_add_pass = 0;
-    xmlFree(delta_old_value);
-    delta_old_value = NULL;
 
     rc = open_delta_file(delta_file);
     if (rc == -2) {

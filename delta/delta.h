@@ -47,5 +47,8 @@ int remove_delta_file(const char *name);
 
 /* Empties mapXpath and mapNXpath so that a walk numbers from the start. */
 void clear_xpath_maps(void);
+/* Closes a delta file left open and clears the delta state, so that a
+ * second run in one process starts as the first did. */
+void reset_delta_state(void);
 
 #endif

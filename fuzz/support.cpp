@@ -91,21 +91,9 @@ static void remove_folder(void)
 
 void fuzz_reset_run_state(void)
 {
-    mapXpath.clear();
-    mapNXpath.clear();
-    mapAttr.clear();
-    if (current_tag)
-        xmlFree(current_tag);
-    current_tag = NULL;
+    reset_walk_state();
+    reset_delta_state();
     keep_local_tags = 1;
-    if (delta_fp)
-        fclose(delta_fp);
-    delta_fp = NULL;
-    delta_found = 0;
-    delta_add_pass = 0;
-    if (delta_old_value)
-        xmlFree(delta_old_value);
-    delta_old_value = NULL;
     xml_lib_error = 0;
 }
 

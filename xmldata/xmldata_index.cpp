@@ -629,6 +629,25 @@ void xmldata_index_removing(xmlDocPtr doc, xmlNodePtr node)
 /* ---- evaluation ---------------------------------------------------------- */
 
 /*
+ * Tests one candidate child c against the step's attribute test and counts
+ * it towards the step's position: 0 to go on, 1 when the step is answered
+ * (its position was reached), -1 on no memory, INDEX_GIVE_UP when the
+ * library has to answer.
+ */
+static int take_if_match(xmlNodePtr c, const Step *st, int *seen, NodeList *out)
+{
+    int m = terms_match(c, st, 0);
+
+    if (m == INDEX_GIVE_UP)
+        return m;
+    if (m != 1 || ++*seen < st->position)
+        return 0;
+    if (list_add(out, c) != 0)
+        return -1;
+    return st->position ? 1 : 0;
+}
+
+/*
  * Appends to out what step st selects below parent.  *tested is set when a
  * child of the step's name was tested against an attribute test.  0, -1 on
  * no memory, INDEX_GIVE_UP when the library has to answer.
@@ -661,15 +680,9 @@ static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, Nod
                 continue;
             if (st->nterms > 0)
                 *tested = 1;
-            m = terms_match(c, st, 0);
-            if (m == INDEX_GIVE_UP)
-                return m;
-            if (m == 1 && ++seen >= st->position) {
-                if (list_add(out, c) != 0)
-                    return -1;
-                if (st->position)
-                    break;
-            }
+            m = take_if_match(c, st, &seen, out);
+            if (m != 0)
+                return m > 0 ? 0 : m;
         }
         return 0;
     }
@@ -710,17 +723,10 @@ static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, Nod
         return st->position <= 1 ? list_add(out, c) : 0;
     }
     for (int i = 0; i < group->count; i++) {
-        xmlNodePtr c = group->nodes[i];
-        int m = terms_match(c, st, 0);
+        int m = take_if_match(group->nodes[i], st, &seen, out);
 
-        if (m == INDEX_GIVE_UP)
-            return m;
-        if (m == 1 && ++seen >= st->position) {
-            if (list_add(out, c) != 0)
-                return -1;
-            if (st->position)
-                break;
-        }
+        if (m != 0)
+            return m > 0 ? 0 : m;
     }
     return 0;
 }
