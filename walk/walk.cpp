@@ -17,6 +17,7 @@
 /* libxml2 text-reader node types the walk acts on. */
 #define READER_ELEMENT 1
 #define READER_TEXT 3
+#define READER_CDATA 4
 #define READER_END_ELEMENT 15
 
 xmlChar *current_tag = NULL;
@@ -239,6 +240,8 @@ int processNode(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nD
     case READER_ELEMENT:
         return handle_element_start(reader, Xpath, nXpath, nDoc, oDoc);
     case READER_TEXT:
+    case READER_CDATA:
+        /* A CDATA section is a value like any other text. */
         console_log(2, "%s: XML_TEXT_NODE\n", __func__);
         if (delta_mode)
             return check_delta(nDoc, Xpath, nXpath, reader);
@@ -253,7 +256,7 @@ int processNode(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nD
         }
         return 0;
     default:
-        /* Whitespace, comments, CDATA, processing instructions and the rest. */
+        /* Whitespace, comments, processing instructions and the rest. */
         return 0;
     }
 }

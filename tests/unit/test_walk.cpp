@@ -83,13 +83,14 @@ protected:
     }
 };
 
-TEST_F(Walk, LeafIsTextOrElementWithNothingBetweenItsTags)
+TEST_F(Walk, LeafIsTextCdataOrElementWithNothingBetweenItsTags)
 {
     const std::string doc = "<r><a></a><b> </b><c/><d><!--x--></d><e><![CDATA[y]]></e>"
                             "<f>t</f><g><?pi x?></g></r>";
     ASSERT_EQ(walk(doc, doc), 0);
     // The reader stays on an empty element (type 1).
-    EXPECT_EQ(leaves, (Strings{"/r[1]/a[1] 1 - {}", "/r[1]/c[1] 1 - {}", "/r[1]/f[1] 3 t {}"}));
+    EXPECT_EQ(leaves, (Strings{"/r[1]/a[1] 1 - {}", "/r[1]/c[1] 1 - {}", "/r[1]/e[1] 4 y {}",
+                               "/r[1]/f[1] 3 t {}"}));
 }
 
 // The second text sees the attributes of the child started last.
