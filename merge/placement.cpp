@@ -59,6 +59,18 @@ static int position_bound(XmlState *doc, const char *path)
     return count;
 }
 
+/*
+ * Counts one more move of a position search from path; 1 once the moves
+ * outnumber the element children of path's parent, counted at the first
+ * move into *bound.
+ */
+static int moved_past_children(XmlState *doc, const char *path, int *bound, int *moves)
+{
+    if (*bound < 0)
+        *bound = position_bound(doc, path);
+    return ++*moves > *bound;
+}
+
 int check_node_in_doc(XmlState *doc, const char *path, const char *label, int proceed_on_mismatch)
 {
     char next[XPATH_BUF_SIZE];
@@ -83,9 +95,7 @@ int check_node_in_doc(XmlState *doc, const char *path, const char *label, int pr
                     proceed_on_mismatch);
         if (!proceed_on_mismatch)
             return 1;
-        if (bound < 0)
-            bound = position_bound(doc, path);
-        if (++moves > bound) {
+        if (moved_past_children(doc, path, &bound, &moves)) {
             console_log(0, "%s: ###Error Xpath:%s still selects past the %d element children of its parent\n",
                         __func__, next, bound);
             return 1;
@@ -117,9 +127,7 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
             break;
         }
         console_log(0, "%s:+++Attribute doesn't match, try by increasing index\n", __func__);
-        if (bound < 0)
-            bound = position_bound(doc, Xpath);
-        if (++moves > bound) {
+        if (moved_past_children(doc, Xpath, &bound, &moves)) {
             console_log(0, "%s: ###Error Xpath:%s still selects past the %d element children of its parent\n",
                         __func__, Xpath, bound);
             return 1;
