@@ -64,10 +64,25 @@ void console_log(int level, const char *fmt, ...)
 
 void on_error(void *ctx, const char *msg, ...)
 {
+    char text[1024];
+    va_list ap;
+    int len;
+
     (void)ctx;
     xml_lib_error = 1;
     /* The template is shown as received: its arguments are not applied. */
     console_log(0, "%s: ###Error from XML lib:(%s)\n", __func__, show_str(msg));
+    if (verbose_level < 3 || msg == NULL)
+        return;
+    /* Asked for: the same piece with its arguments (file, line, reason).
+     * The template is the library's own; a longer piece is cut short. */
+    va_start(ap, msg);
+    len = vsnprintf(text, sizeof text, msg, ap);
+    va_end(ap);
+    if (len < 0)
+        return;
+    console_log(3, "%s: ###Error from XML lib, expanded:(%s%s)\n", __func__, text,
+                (size_t)len >= sizeof text ? "..." : "");
 }
 
 void xml_lib_setup(void)

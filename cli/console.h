@@ -3,9 +3,10 @@
  *
  * The console log is the tool's only channel to a person: standard error,
  * unbuffered, filtered by verbose_level.  Levels: 0 errors and lines always
- * shown, 1 banners and progress, 2 the detailed trace.  Messages begin with
- * the printing function's name: console_log(0, "%s: ...", __func__, ...).
- * Nothing is ever written to standard output.
+ * shown, 1 banners and progress, 2 the detailed trace, 3 the XML library's
+ * messages with their arguments.  Messages begin with the printing
+ * function's name: console_log(0, "%s: ...", __func__, ...).  Nothing is
+ * written to standard output but the text of --help and --version.
  */
 #ifndef XMLCFG_CONSOLE_H
 #define XMLCFG_CONSOLE_H
@@ -25,9 +26,10 @@ void console_log(int level, const char *fmt, ...) __attribute__((format(printf, 
 /*
  * libxml2 generic error handler: marks the run as failed and prints the
  * library's message template as received, without expanding it.  The
- * library may call it several times for one error.
+ * library may call it several times for one error.  At verbose level 3 or
+ * more each such line is followed by the piece with its arguments applied.
  */
-void on_error(void *ctx, const char *msg, ...);
+void on_error(void *ctx, const char *msg, ...) __attribute__((format(printf, 2, 3)));
 
 /* Initialises libxml2 and installs on_error; every mode driver calls this
  * before it opens an XML file. */

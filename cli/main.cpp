@@ -7,6 +7,7 @@
  */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "console.h"
@@ -32,8 +33,111 @@ static void print_usage(void)
     console_log(0, "-t -- XML file containing list of Old and New tags for cross-merging\n");
 }
 
+/* Options whose operand follows them; the same letters as in main's getopt
+ * string. */
+static const char options_with_operand[] = "vsdonxt";
+static const char options_without_operand[] = "cpm";
+
+/*
+ * Looks for --help or --version where getopt would meet them as options:
+ * before a "--" that ends the options, not as the operand of -s, -v and the
+ * like, and not after an option letter that getopt would refuse (its error
+ * comes first, as before).  Every other argument, other long forms such as
+ * --foo included, is left to getopt.  Returns the argument found, or NULL.
+ */
+static const char *long_option_asked(int argc, char **argv)
+{
+    int i;
+    size_t j;
+
+    for (i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+
+        if (strcmp(arg, "--help") == 0 || strcmp(arg, "--version") == 0)
+            return arg;
+        if (strcmp(arg, "--") == 0)
+            return NULL;
+        if (arg[0] != '-' || arg[1] == '\0') {
+            /* An operand: getopt moves it aside and reads on, unless asked
+             * to stop at the first one. */
+            if (getenv("POSIXLY_CORRECT") != NULL)
+                return NULL;
+            continue;
+        }
+        for (j = 1; arg[j] != '\0'; j++) {
+            if (strchr(options_with_operand, arg[j]) != NULL) {
+                if (arg[j + 1] == '\0')
+                    i++;   /* the operand is the next argument */
+                break;
+            }
+            if (strchr(options_without_operand, arg[j]) == NULL)
+                return NULL;
+        }
+    }
+    return NULL;
+}
+
+static const char help_text[] =
+    "Usage: xmlcfg [-v LEVEL] [-p] -s OLD -n NEW -d DEVICE\n"
+    "       xmlcfg [-v LEVEL] -m -s OLD -n NEW -x DELTA\n"
+    "       xmlcfg [-v LEVEL] -c -s OLD -n NEW -t TAGLIST -d OUT\n"
+    "       xmlcfg [-v LEVEL] -o FILE\n"
+    "       xmlcfg --help | --version\n"
+    "\n"
+    "Keeps a device's XML configuration files right across firmware updates.\n"
+    "One run does one job:\n"
+    "\n"
+    "  three-way merge (the default, without -m, -c or -o)\n"
+    "      carries the user's changes from DEVICE (the device's current file)\n"
+    "      into NEW (the new release's default file), judging them against OLD\n"
+    "      (the old release's default file), and saves the result over DEVICE.\n"
+    "      A value that NEW marks with PRI=\"1\" stays as NEW has it.\n"
+    "  -m  XPath delta: writes to DELTA the XPath of every leaf modified (MOD=),\n"
+    "      deleted (DEL=) or added (ADD=) between OLD and NEW.\n"
+    "  -c  cross merge: copies values from old XPaths in OLD to new XPaths in\n"
+    "      NEW, as the pairs in TAGLIST say, and saves the result as OUT.\n"
+    "  -o  validation: checks that FILE is well-formed XML.\n"
+    "\n"
+    "Options:\n"
+    "  -s OLD      old (source) XML file\n"
+    "  -n NEW      new XML file\n"
+    "  -d DEVICE   device config file (merge) or output file (cross merge)\n"
+    "  -x DELTA    XPath delta output file\n"
+    "  -t TAGLIST  XML file listing old and new tags for the cross merge\n"
+    "  -p          discard local tags (settings only DEVICE has) in the merge\n"
+    "  -v LEVEL    how much to print on standard error, a number: 0 errors and\n"
+    "              decisions, 1 (the default) adds banners and progress, 2 a\n"
+    "              trace of every element, 3 the XML library's messages with\n"
+    "              file, line and reason; a negative level prints nothing\n"
+    "  --help      print this help and exit\n"
+    "  --version   print the version and exit\n"
+    "\n"
+    "Exit status: 0 done, 1 failed.  Messages, setting values included, go to\n"
+    "standard error; only --help and --version write to standard output.\n"
+    "See xmlcfg(1).\n";
+
+/* Prints the help text or the version to standard output: 0, or 1 when
+ * standard output cannot take it. */
+static int print_long_option(const char *arg)
+{
+    int failed;
+
+    if (strcmp(arg, "--help") == 0)
+        failed = fputs(help_text, stdout) == EOF;
+    else
+        failed = printf("xmlcfg %s\n", XMLCFG_VERSION) < 0;
+    if (fflush(stdout) != 0)
+        failed = 1;
+    if (failed) {
+        console_log(0, "%s: ###Error cannot write to standard output\n", __func__);
+        return 1;
+    }
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
+    const char *long_option;
     int validate = 0;
     int cross = 0;
     int discard_local_tags = 0;
@@ -50,6 +154,10 @@ int main(int argc, char **argv)
     /* Before anything opens a file. */
     if (process_setup() != 0)
         return 1;
+
+    long_option = long_option_asked(argc, argv);
+    if (long_option != NULL)
+        return print_long_option(long_option);
 
     while ((opt = getopt(argc, argv, "cpmv:s:d:o:n:x:t:")) != -1) {
         switch (opt) {

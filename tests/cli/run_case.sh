@@ -5,6 +5,8 @@
 #   args      the arguments, one per line (may be empty)
 #   status    the expected exit status
 #   stderr    the expected standard error, byte for byte
+#   stdout    the expected standard output, byte for byte (without it,
+#             standard output must stay empty)
 #   expected/ files that must exist after the run, byte for byte
 #   absent    names of files that must not exist after the run, one a line
 #             (an input named here is one that the run must remove)
@@ -12,7 +14,7 @@
 #   README    what the case is about (not used)
 # Every other file is an input, copied into a fresh work folder where the
 # tool runs.  Inputs not listed in expected/ must be unchanged afterwards,
-# no other file may appear, and standard output must stay empty.
+# and no other file may appear.
 #
 # With XMLCFG_VALGRIND set (a valgrind command line) the tool runs under it,
 # and anything valgrind reports fails the case.
@@ -27,7 +29,7 @@ fail=0
 say() { printf '%s: %s\n' "$name" "$*" >&2; fail=1; }
 
 is_control() {
-    case "$1" in args|status|stderr|expected|absent|setup|README) return 0 ;; esac
+    case "$1" in args|status|stderr|stdout|expected|absent|setup|README) return 0 ;; esac
     return 1
 }
 
@@ -70,7 +72,12 @@ if [ -s "$work/valgrind.log" ]; then
     say "valgrind reported:"
     cat "$work/valgrind.log" >&2
 fi
-[ -s "$work/stdout" ] && say "standard output is not empty: $(head -c 200 "$work/stdout")"
+if [ -f "$case_dir/stdout" ]; then
+    cmp -s "$case_dir/stdout" "$work/stdout" ||
+        { say "standard output differs (expected, then got):"; diff "$case_dir/stdout" "$work/stdout" >&2; }
+elif [ -s "$work/stdout" ]; then
+    say "standard output is not empty: $(head -c 200 "$work/stdout")"
+fi
 # The attribute matching prints a node's address, which differs from run to
 # run: compare it as a placeholder on both sides.
 mask_addresses() { sed -E 's/pAttr:0x[0-9a-fA-F]+/pAttr:0x(address)/g' "$1"; }
