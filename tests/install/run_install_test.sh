@@ -127,7 +127,7 @@ consumers() {
     # find_package(xmldata).
     local build=$work/consumer-$variant
     local cmake_args=(-S "$here/consumer" -B "$build" -Dxmldata_DIR="$inst/$LIBDIR/cmake/xmldata"
-                      -DCONSUMER_OWN_DEBUG=$own -DCMAKE_C_COMPILER="$CC" -DCMAKE_CXX_COMPILER="$CXX")
+                      -DCONSUMER_OWN_DEBUG="$own" -DCMAKE_C_COMPILER="$CC" -DCMAKE_CXX_COMPILER="$CXX")
     if [ -n "${CONSUMER_FLAGS:-}" ]; then
         cmake_args+=(-DCMAKE_C_FLAGS="$CONSUMER_FLAGS" -DCMAKE_EXE_LINKER_FLAGS="$CONSUMER_FLAGS ${LINK_FLAGS:-}")
     fi
