@@ -33,6 +33,11 @@ while [ $# -gt 0 ]; do
     esac
 done
 
+# The parse floor is xmllint's; the timing is bench/run_timed.c's own (no
+# /usr/bin/time needed).
+command -v xmllint > /dev/null ||
+    { echo "bench/run_all.sh: xmllint is missing (Debian: apt-get install libxml2-utils)" >&2; exit 1; }
+
 build=build-bench
 data=$build/data
 work=$build/work
