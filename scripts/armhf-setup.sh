@@ -100,10 +100,10 @@ fi
 # download NAME[=VERSION]: one armhf .deb of NAME into $debs, the only one
 # there.
 download() {
-    local spec=$1:armhf
-    [[ $1 != *=* ]] || spec=${1%%=*}:armhf=${1#*=}
+    local wanted=$1:armhf
+    [[ $1 != *=* ]] || wanted=${1%%=*}:armhf=${1#*=}
     rm -f "$debs"/*.deb
-    if (cd "$debs" && apt-get "${apt_armhf[@]}" download "$spec") > "$debs/log" 2>&1 &&
+    if (cd "$debs" && apt-get "${apt_armhf[@]}" download "$wanted") > "$debs/log" 2>&1 &&
             compgen -G "$debs/*.deb" > /dev/null; then
         return 0
     fi
