@@ -33,10 +33,9 @@ static void print_usage(void)
     console_log(0, "-t -- XML file containing list of Old and New tags for cross-merging\n");
 }
 
-/* Options whose operand follows them; the same letters as in main's getopt
- * string. */
-static const char options_with_operand[] = "vsdonxt";
-static const char options_without_operand[] = "cpm";
+/* The options as getopt reads them: a letter followed by ':' takes an
+ * operand. */
+static const char option_letters[] = "cpmv:s:d:o:n:x:t:";
 
 /*
  * Looks for --help or --version where getopt would meet them as options:
@@ -65,13 +64,15 @@ static const char *long_option_asked(int argc, char **argv)
             continue;
         }
         for (j = 1; arg[j] != '\0'; j++) {
-            if (strchr(options_with_operand, arg[j]) != NULL) {
+            const char *letter = arg[j] == ':' ? NULL : strchr(option_letters, arg[j]);
+
+            if (letter == NULL)
+                return NULL;
+            if (letter[1] == ':') {
                 if (arg[j + 1] == '\0')
                     i++;   /* the operand is the next argument */
                 break;
             }
-            if (strchr(options_without_operand, arg[j]) == NULL)
-                return NULL;
         }
     }
     return NULL;
@@ -159,7 +160,7 @@ int main(int argc, char **argv)
     if (long_option != NULL)
         return print_long_option(long_option);
 
-    while ((opt = getopt(argc, argv, "cpmv:s:d:o:n:x:t:")) != -1) {
+    while ((opt = getopt(argc, argv, option_letters)) != -1) {
         switch (opt) {
         case 'o':
             validate = 1;
