@@ -70,3 +70,14 @@ for case in "$top"/tests/cli/cases/*/; do
         rm -f "$out"/paths/.p*
     fi
 done
+
+# And the random configurations of the on/off test, a few seeds.
+for seed in 1 2 3 4 5 6 7 8; do
+    g=$(mktemp -d)
+    bash "$top/tests/support/random_config.sh" "$seed" "$g"
+    join_seed "$out/merge/random-$seed" "$g/old.xml" "$g/new.xml" "$g/dev.xml"
+    join_seed "$out/delta/random-$seed" "$g/old.xml" "$g/new.xml"
+    join_seed "$out/cross/random-$seed" "$g/old.xml" "$g/new.xml" "$g/list.xml"
+    cp "$g/dev.xml" "$out/validate/random-$seed"
+    rm -rf "$g"
+done

@@ -455,7 +455,7 @@ TEST(StoreIndex, AnswersAsTheLibraryDoes)
 {
     const char *exprs[] = {
         "/config", "/config[1]/hosts[1]/host[@id='17'][1]", "/config[1]/hosts[1]/host[@id='17'][1]/name[1]",
-        "/config/hosts/host[@id='7']", "/config/hosts/host[@id='7'][2]", "/config/hosts/host[@id='7'][3]",
+        "/config/hosts/host[@id='7']", "/config/hosts/host[@id='7'][2]", "/config/hosts/host[@id='17'][2]", "/config/hosts/host[@id='7'][3]",
         "/config/hosts/host[@id='99']", "/config/hosts/host[@id='99'][1]", "/config/hosts/host[@id='']",
         "/config/hosts/host[1]", "/config/hosts/host[41]", "/config/hosts/host[42]", "/config/hosts/host[900]",
         "/config/hosts/host", "/config/hosts/host[@zone='b' and @id='12']", "/config/hosts/host[@id='12' and @zone='b']",
