@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -93,6 +94,7 @@ TEST(StoreHandle, LoadRefusesSpecialFilesAndFarExpandingEntities)
     } rows[] = {
         {"fits.xml", expanding(repeat("&e;", 1024)), 0},
         {"nested-fits.xml", expanding("&n;&n;"), 0},
+        {"plain-text-over.xml", "<c>" + std::string(1100000, 'x') + "</c>\n", 0},  // counts only in entities
         {"over.xml", expanding(repeat("&e;", 1025)), XMLDATA_INPUT_EXPANDS},
         {"nested-over.xml", expanding("&n;&n;&e;"), XMLDATA_INPUT_EXPANDS},
         {"attr-over.xml", expanding("&n;", repeat("&e;", 600)), XMLDATA_INPUT_EXPANDS},
@@ -172,6 +174,12 @@ TEST_F(Save, KeepsLayoutAndModeAndFailsWithoutFolder)
     struct stat st;
     ASSERT_EQ(stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u) << "the replaced file keeps its mode";
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(xml_save_document(state, at("new.xml").c_str()), 0);
+    ASSERT_EQ(stat(at("new.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask) << "a new file gets the mode the umask leaves";
+    ASSERT_EQ(unlink(at("new.xml").c_str()), 0);
 
     debug_reset();
     const std::string bad = at("no/such/dir/out.xml");
@@ -323,6 +331,58 @@ TEST_F(Save, TemporaryFileSwappedForALinkChangesNothingButD)
         EXPECT_EQ(read_file(d), c.every_time ? "old\n" : read_file(kStore));
         EXPECT_EQ(sh("test \"$(ls -A | tr '\\n' ' ')\" = 'd.xml victim '"), 0) << "only D and the victim are left";
     }
+}
+
+// The save's rename and syncs, seen through the linker's wrapping of the
+// calls (tests/CMakeLists.txt): which file was on disk at the rename, and a
+// rename that fails on demand.
+struct SaveCalls {
+    std::vector<ino_t> synced;
+    bool synced_at_rename, renamed, folder_synced_after;
+    int rename_errno;
+} calls;
+
+extern "C" int __real_fsync(int fd);
+extern "C" int __real_rename(const char *from, const char *to);
+extern "C" int __wrap_fsync(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        calls.folder_synced_after = calls.renamed;
+    else if (fstat(fd, &st) == 0)
+        calls.synced.push_back(st.st_ino);
+    return __real_fsync(fd);
+}
+extern "C" int __wrap_rename(const char *from, const char *to)
+{
+    struct stat st;
+    calls.synced_at_rename = stat(from, &st) == 0 &&
+                             std::find(calls.synced.begin(), calls.synced.end(), st.st_ino) != calls.synced.end();
+    if (calls.rename_errno) {
+        errno = calls.rename_errno;
+        return -1;
+    }
+    calls.renamed = true;
+    return __real_rename(from, to);
+}
+
+TEST_F(Save, SyncsTheNewFileBeforeTheRenameTheFolderAfterAndFailsWithTheRename)
+{
+    const std::string d = at("d.xml");
+    write_file(d, "old\n");
+    calls = {};
+    EXPECT_EQ(xml_save_document(state, d.c_str()), 0);
+    EXPECT_TRUE(calls.synced_at_rename);
+    EXPECT_TRUE(calls.folder_synced_after);
+
+    write_file(d, "old\n");
+    calls = {};
+    calls.rename_errno = EIO;
+    errno = 0;
+    EXPECT_EQ(xml_save_document(state, d.c_str()), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(read_file(d), "old\n");
+    EXPECT_EQ(sh("test \"$(ls -A)\" = d.xml"), 0) << "the new file is removed";
 }
 
 TEST_F(Store, ExistenceAndCount)
