@@ -323,16 +323,21 @@ static int check_options(const struct CommandLine *cl, int mode)
     return 0;
 }
 
-/* The summary line of -q for the delta and the cross merge. */
+/* The summary line of -q for the delta and the cross merge, in the name of
+ * the mode's driver, as the merge's. */
 static void print_summary(int mode, const struct CommandLine *cl)
 {
+    const char *delta = cl->file[OPT_X];
+    const char *out = cl->file[OPT_D];
+
     if (mode == MODE_DELTA)
-        console_quiet("%s: %d MOD=, %d DEL=, %d ADD= lines; delta file %s\n", __func__, quiet_counts.mod,
-                      quiet_counts.del, quiet_counts.add, cl->file[OPT_X]);
+        console_quiet("%s: %d MOD=, %d DEL=, %d ADD= lines; %s %s\n", "xml_create_xpath_delta", quiet_counts.mod,
+                      quiet_counts.del, quiet_counts.add, access(delta, F_OK) == 0 ? "delta file" : "no delta file",
+                      delta);
     else if (mode == MODE_CROSS && quiet_counts.saved)
-        console_quiet("%s: %d values carried; saved %s\n", __func__, quiet_counts.carried, cl->file[OPT_D]);
+        console_quiet("%s: %d values carried; saved %s\n", "xml_cross_merge", quiet_counts.carried, out);
     else if (mode == MODE_CROSS)
-        console_quiet("%s: %d values carried; %s not saved\n", __func__, quiet_counts.carried, cl->file[OPT_D]);
+        console_quiet("%s: %d values carried; %s not saved\n", "xml_cross_merge", quiet_counts.carried, out);
 }
 
 int main(int argc, char **argv)
