@@ -239,7 +239,7 @@ static int mode_of(const struct CommandLine *cl)
 {
     if (cl->given[OPT_O])
         return MODE_VALIDATE;
-    if (strchr(cl->modes, 'c'))
+    if (cl->modes[0] == 'c' || cl->modes[1] == 'c')
         return MODE_CROSS;
     if (delta_mode)
         return MODE_DELTA;
@@ -279,7 +279,7 @@ static int file_index(char letter)
  */
 static int check_options(const struct CommandLine *cl, int mode)
 {
-    static const char needs_name[] = "dx";   /* options that write or are read twice */
+    static const char needs_name[] = "dx";   /* options naming a file that is written */
     const char *letters = mode_files[mode];
     int i;
 

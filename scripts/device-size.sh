@@ -31,9 +31,7 @@ else
 fi
 
 # Bytes with thousands separators, as the README writes them.
-commas() { printf "%'d" "$1" 2>/dev/null || printf '%d' "$1"; }
-export LC_NUMERIC=en_US.UTF-8
-locale -a 2>/dev/null | grep -qi '^en_US.utf-\?8$' || export LC_NUMERIC=C.UTF-8
+commas() { echo "$1" | sed -e ':a' -e 's/\([0-9]\)\([0-9]\{3\}\)\($\|,\)/\1,\2\3/' -e 'ta'; }
 
 echo "Stripped size of xmlcfg ($arch, ${prefix}strip):"
 echo
@@ -43,8 +41,13 @@ last=""
 for type in MinSizeRel RelWithDebInfo Release; do
     dir=build-size-$type
     [ "$native" = 1 ] && dir=build-size-native-$type
-    cmake -S . -B "$dir" "${toolchain[@]}" -DCMAKE_BUILD_TYPE="$type" -DXMLCFG_BUILD_TESTS=OFF \
-        -DXMLCFG_WERROR=ON >/dev/null
+    # The toolchain file counts only when a build folder is made.
+    if [ -f "$dir/CMakeCache.txt" ]; then
+        cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DXMLCFG_BUILD_TESTS=OFF -DXMLCFG_WERROR=ON >/dev/null
+    else
+        cmake -S . -B "$dir" "${toolchain[@]}" -DCMAKE_BUILD_TYPE="$type" -DXMLCFG_BUILD_TESTS=OFF \
+            -DXMLCFG_WERROR=ON >/dev/null
+    fi
     cmake --build "$dir" -j "$jobs" --target xmlcfg >/dev/null
     "${prefix}strip" -o "$dir/xmlcfg.stripped" "$dir/xmlcfg"
     size=$(stat -c %s "$dir/xmlcfg.stripped")
@@ -53,16 +56,24 @@ for type in MinSizeRel RelWithDebInfo Release; do
 done
 
 echo
-echo "NEEDED: $("${prefix}readelf" -d "$last" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')"
+needed=$("${prefix}readelf" -d "$last" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+echo "NEEDED: $(echo $needed)"
+if [ "$native" = 0 ]; then
+    sysroot=${XMLCFG_ARMHF_SYSROOT:-$PWD/build-armhf-sysroot}
+    for lib in $needed ld-linux-armhf.so.3; do
+        file=$(find "$sysroot" -name "$lib" 2>/dev/null | head -n 1)
+        [ -n "$file" ] && echo "  $lib: $(commas "$(stat -L -c %s "$file")") bytes in the sysroot"
+    done
+fi
 # The newest GLIBC_x.y that any symbol of the binary asks for: the oldest C
 # library it runs on.
 needs=$("${prefix}readelf" -V --wide "$last" | grep -o 'GLIBC_[0-9][0-9.]*' | sort -u -t. -k1,1 -k2,2n -k3,3n |
         tail -n 1)
 echo "needs at least: ${needs:-no versioned C-library symbol}"
 if [ "$native" = 0 ]; then
-    sysroot=${XMLCFG_ARMHF_SYSROOT:-$PWD/build-armhf-sysroot}
     libc=$(find "$sysroot" -name 'libc.so.6' 2>/dev/null | head -n 1)
     if [ -n "$libc" ]; then
-        echo "sysroot C library: $(grep -a -o -m 1 'GNU C Library [^\n]*version [0-9.]*' "$libc" | head -n 1)"
+        echo "sysroot C library: $(grep -a -o -m 1 'GNU C Library ([^)]*) [a-z ]*version [0-9.]*[0-9]' "$libc" |
+            head -n 1)"
     fi
 fi
