@@ -5,6 +5,8 @@
  * (-c), XPath delta (-m) or, by default, the three-way merge.  The result is
  * the exit status, 0 or 1; messages go to standard error only.
  */
+#include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,6 +17,7 @@
 #include "../crossmerge/crossmerge.h"
 #include "../delta/delta.h"
 #include "../merge/merge.h"
+#include "../merge/tally.h"
 
 #include "../common/banned.h"
 
@@ -35,7 +38,7 @@ static void print_usage(void)
 
 /* The options as getopt reads them: a letter followed by ':' takes an
  * operand. */
-static const char option_letters[] = "cpmv:s:d:o:n:x:t:";
+static const char option_letters[] = "cpmqv:s:d:o:n:x:t:";
 
 /*
  * Looks for --help or --version where getopt would meet them as options:
@@ -79,10 +82,10 @@ static const char *long_option_asked(int argc, char **argv)
 }
 
 static const char help_text[] =
-    "Usage: xmlcfg [-v LEVEL] [-p] -s OLD -n NEW -d DEVICE\n"
-    "       xmlcfg [-v LEVEL] -m -s OLD -n NEW -x DELTA\n"
-    "       xmlcfg [-v LEVEL] -c -s OLD -n NEW -t TAGLIST -d OUT\n"
-    "       xmlcfg [-v LEVEL] -o FILE\n"
+    "Usage: xmlcfg [-v LEVEL | -q] [-p] -s OLD -n NEW -d DEVICE\n"
+    "       xmlcfg [-v LEVEL | -q] -m -s OLD -n NEW -x DELTA\n"
+    "       xmlcfg [-v LEVEL | -q] -c -s OLD -n NEW -t TAGLIST -d OUT\n"
+    "       xmlcfg [-v LEVEL | -q] -o FILE\n"
     "       xmlcfg --help | --version\n"
     "\n"
     "Keeps a device's XML configuration files right across firmware updates.\n"
@@ -108,10 +111,16 @@ static const char help_text[] =
     "  -p          discard local tags (settings only DEVICE has) in the merge\n"
     "  -v LEVEL    how much to print on standard error, a number: 0 errors and\n"
     "              decisions, 1 (the default) adds banners and progress, 2 a\n"
-    "              trace of every element, 3 the XML library's messages with\n"
-    "              file, line and reason; a negative level prints nothing\n"
+    "              trace of every element, 3 also the line of the file and a\n"
+    "              caret under each parse error; a negative level prints nothing\n"
+    "  -q          print only errors, one summary line and the last line\n"
     "  --help      print this help and exit\n"
     "  --version   print the version and exit\n"
+    "\n"
+    "Refused with status 1 before any file is read or written: a word that no\n"
+    "option takes, two of -m, -c and -o, a file option given twice or missing,\n"
+    "one the job does not take, - for -d or -x, a -v level that does not fit an\n"
+    "int, -q with -v.  One ###Error line says which.\n"
     "\n"
     "Exit status: 0 done, 1 failed.  Messages, setting values included, go to\n"
     "standard error; only --help and --version write to standard output.\n"
@@ -136,21 +145,216 @@ static int print_long_option(const char *arg)
     return 0;
 }
 
+/* The file options, in the order their refusals are looked for. */
+enum { OPT_O, OPT_S, OPT_N, OPT_D, OPT_X, OPT_T, FILE_OPTIONS };
+static const char file_option_letters[FILE_OPTIONS + 1] = "osndxt";
+
+enum { MODE_MERGE, MODE_DELTA, MODE_CROSS, MODE_VALIDATE };
+
+/* What the command line asked for, as read. */
+struct CommandLine {
+    const char *file[FILE_OPTIONS];   /* the last operand of each file option */
+    int given[FILE_OPTIONS];          /* occurrences of each */
+    int twice;                        /* the first file option given twice, or -1 */
+    char modes[2];                    /* the first two mode options, in order */
+    const char *level_out_of_range;   /* the first -v level that fits no int */
+    int verbose_given;
+    int quiet;
+    int discard_local_tags;
+    const char *operand;              /* the first argument no option takes */
+    const char *src_file;             /* -s or -o, the later: the banner's name */
+};
+
+/* -v's level as atoi reads it, refused when it does not fit an int. */
+static int read_level(const char *text, int *level)
+{
+    long long value;
+
+    errno = 0;
+    value = strtoll(text, NULL, 10);
+    if (errno == ERANGE || value > INT_MAX || value < INT_MIN)
+        return -1;
+    *level = (int)value;
+    return 0;
+}
+
+/* Reads the options into cl: 0, or 1 after getopt's own diagnostic and the
+ * usage text for an unknown option or a missing operand. */
+static int read_command_line(int argc, char **argv, struct CommandLine *cl)
+{
+    int opt;
+    int i;
+
+    while ((opt = getopt(argc, argv, option_letters)) != -1) {
+        switch (opt) {
+        case 'c':
+        case 'm':
+        case 'o':
+            if (cl->modes[0] == '\0')
+                cl->modes[0] = (char)opt;
+            else if (cl->modes[1] == '\0' && cl->modes[0] != opt)
+                cl->modes[1] = (char)opt;
+            if (opt == 'm')
+                delta_mode = 1;
+            if (opt != 'o')
+                break;
+            [[fallthrough]];   /* -o also names its file */
+        case 's':
+        case 'n':
+        case 'd':
+        case 'x':
+        case 't':
+            i = (int)(strchr(file_option_letters, opt) - file_option_letters);
+            cl->file[i] = optarg;
+            if (opt == 'o' || opt == 's')
+                cl->src_file = optarg;
+            if (++cl->given[i] == 2 && cl->twice < 0)
+                cl->twice = i;
+            break;
+        case 'p':
+            cl->discard_local_tags = 1;
+            break;
+        case 'q':
+            cl->quiet = 1;
+            quiet_mode = 1;
+            break;
+        case 'v':
+            cl->verbose_given = 1;
+            /* A level that does not fit leaves the level as it was. */
+            if (read_level(optarg, &verbose_level) != 0 && !cl->level_out_of_range)
+                cl->level_out_of_range = optarg;
+            break;
+        default:
+            /* getopt has printed its own diagnostic. */
+            print_usage();
+            return 1;
+        }
+    }
+    if (optind < argc)
+        cl->operand = argv[optind];
+    return 0;
+}
+
+static int mode_of(const struct CommandLine *cl)
+{
+    if (cl->given[OPT_O])
+        return MODE_VALIDATE;
+    if (cl->modes[0] == 'c' || cl->modes[1] == 'c')
+        return MODE_CROSS;
+    if (delta_mode)
+        return MODE_DELTA;
+    return MODE_MERGE;
+}
+
+/* The file options each mode takes, in the order a missing one is named. */
+static const char *const mode_files[] = {"snd", "snx", "sntd", "o"};
+static const char *const mode_names[] = {"the three-way merge", "-m", "-c", "-o"};
+
+static const char *what_file(int mode, char letter)
+{
+    switch (letter) {
+    case 's':
+        return "the old file";
+    case 'n':
+        return "the new file";
+    case 'd':
+        return mode == MODE_CROSS ? "the output file" : "the device file";
+    case 'x':
+        return "the delta file";
+    case 't':
+        return "the tag list";
+    default:
+        return "the file";
+    }
+}
+
+static int file_index(char letter)
+{
+    return (int)(strchr(file_option_letters, letter) - file_option_letters);
+}
+
+/*
+ * Prints the one line that says what is wrong with the command line, first
+ * problem first, and answers 1; 0 when there is none.
+ */
+static int check_options(const struct CommandLine *cl, int mode)
+{
+    static const char needs_name[] = "dx";   /* options naming a file that is written */
+    const char *letters = mode_files[mode];
+    int i;
+
+    if (cl->level_out_of_range) {
+        console_log(0, "%s: ###Error -v level out of range: %s\n", __func__, cl->level_out_of_range);
+        return 1;
+    }
+    if (cl->quiet && cl->verbose_given) {
+        console_log(0, "%s: ###Error -q and -v exclude each other\n", __func__);
+        return 1;
+    }
+    if (cl->modes[1] != '\0') {
+        console_log(0, "%s: ###Error options -%c and -%c select two jobs; give one\n", __func__, cl->modes[0],
+                    cl->modes[1]);
+        return 1;
+    }
+    if (cl->operand) {
+        console_log(0, "%s: ###Error unexpected argument: %s\n", __func__, cl->operand);
+        return 1;
+    }
+    if (cl->twice >= 0) {
+        console_log(0, "%s: ###Error option -%c given twice\n", __func__, file_option_letters[cl->twice]);
+        return 1;
+    }
+    for (i = 0; needs_name[i] != '\0'; i++) {
+        const char *name = cl->file[file_index(needs_name[i])];
+
+        if (name && strcmp(name, "-") == 0) {
+            console_log(0, "%s: ###Error -%c needs a file name, not -\n", __func__, needs_name[i]);
+            return 1;
+        }
+    }
+    for (i = 0; letters[i] != '\0'; i++) {
+        if (!cl->given[file_index(letters[i])]) {
+            console_log(0, "%s: ###Error option -%c (%s) is missing\n", __func__, letters[i],
+                        what_file(mode, letters[i]));
+            return 1;
+        }
+    }
+    for (i = 0; i < FILE_OPTIONS; i++) {
+        if (cl->given[i] && !strchr(letters, file_option_letters[i])) {
+            console_log(0, "%s: ###Error option -%c does not apply to %s\n", __func__, file_option_letters[i],
+                        mode_names[mode]);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+/* The summary line of -q for the delta and the cross merge, in the name of
+ * the mode's driver, as the merge's. */
+static void print_summary(int mode, const struct CommandLine *cl)
+{
+    const char *delta = cl->file[OPT_X];
+    const char *out = cl->file[OPT_D];
+
+    if (mode == MODE_DELTA)
+        console_quiet("%s: %d MOD=, %d DEL=, %d ADD= lines; %s %s\n", "xml_create_xpath_delta", quiet_counts.mod,
+                      quiet_counts.del, quiet_counts.add, access(delta, F_OK) == 0 ? "delta file" : "no delta file",
+                      delta);
+    else if (mode == MODE_CROSS && quiet_counts.saved)
+        console_quiet("%s: %d values carried; saved %s\n", "xml_cross_merge", quiet_counts.carried, out);
+    else if (mode == MODE_CROSS)
+        console_quiet("%s: %d values carried; %s not saved\n", "xml_cross_merge", quiet_counts.carried, out);
+}
+
 int main(int argc, char **argv)
 {
+    struct CommandLine cl;
     const char *long_option;
-    int validate = 0;
-    int cross = 0;
-    int discard_local_tags = 0;
-    const char *src_file = NULL;
-    const char *new_file = NULL;
-    const char *dest_file = NULL;
-    const char *delta_file = NULL;
-    const char *cross_merge_file = NULL;
-    int file_operands = 0;   /* every file option counts, repeats included */
+    const char **file = cl.file;
     int required;
+    int mode;
     int result;
-    int opt;
+    int i;
 
     /* Before anything opens a file. */
     if (process_setup() != 0)
@@ -160,88 +364,59 @@ int main(int argc, char **argv)
     if (long_option != NULL)
         return print_long_option(long_option);
 
-    while ((opt = getopt(argc, argv, option_letters)) != -1) {
-        switch (opt) {
-        case 'o':
-            validate = 1;
-            src_file = optarg;
-            file_operands++;
-            break;
-        case 'c':
-            cross = 1;
-            break;
-        case 'm':
-            delta_mode = 1;
-            break;
-        case 'p':
-            discard_local_tags = 1;
-            break;
-        case 'v':
-            verbose_level = atoi(optarg);
-            break;
-        case 's':
-            src_file = optarg;
-            file_operands++;
-            break;
-        case 'n':
-            new_file = optarg;
-            file_operands++;
-            break;
-        case 'd':
-            dest_file = optarg;
-            file_operands++;
-            break;
-        case 'x':
-            delta_file = optarg;
-            file_operands++;
-            break;
-        case 't':
-            cross_merge_file = optarg;
-            file_operands++;
-            break;
-        default:
-            /* getopt has printed its own diagnostic. */
-            print_usage();
-            return 1;
-        }
-    }
+    memset(&cl, 0, sizeof cl);
+    cl.twice = -1;
+    if (read_command_line(argc, argv, &cl) != 0)
+        return 1;
+    mode = mode_of(&cl);
 
-    if (validate) {
-        console_log(1, "mode=[Validate-Xml], src_file=[%s]\n", show_str(src_file));
+    if (mode == MODE_VALIDATE) {
+        console_log(1, "mode=[Validate-Xml], src_file=[%s]\n", show_str(cl.src_file));
         required = 1;
-    } else if (cross) {
+    } else if (mode == MODE_CROSS) {
         console_log(1, "mode=[Selective-Cross-Merge], src_file=[%s]new_file=[%s], cross_merge_file=[%s], out_file=[%s]\n",
-                    show_str(src_file), show_str(new_file), show_str(cross_merge_file), show_str(dest_file));
+                    show_str(file[OPT_S]), show_str(file[OPT_N]), show_str(file[OPT_T]), show_str(file[OPT_D]));
         required = 4;
-    } else if (delta_mode) {
+    } else if (mode == MODE_DELTA) {
         console_log(1, "mode=[Create-Xpath-Delta], src_file=[%s]new_file=[%s], delta_file=[%s]\n",
-                    show_str(src_file), show_str(new_file), show_str(delta_file));
+                    show_str(file[OPT_S]), show_str(file[OPT_N]), show_str(file[OPT_X]));
         required = 3;
     } else {
         console_log(1, "mode=[3-Way-Merge] discard_local_tags=[%d], src_file=[%s], new_file=[%s], dest_file=[%s]\n",
-                    discard_local_tags, show_str(src_file), show_str(new_file), show_str(dest_file));
+                    cl.discard_local_tags, show_str(file[OPT_S]), show_str(file[OPT_N]), show_str(file[OPT_D]));
         required = 3;
     }
 
-    if (file_operands != required) {
+    /* Every file option counts, repeats included. */
+    for (i = 0; i < FILE_OPTIONS; i++)
+        required -= cl.given[i];
+    if (required != 0)
         console_log(0, "Missing arguments\n");
+    if (check_options(&cl, mode) != 0) {
         print_usage();
         return 1;
     }
 
-    if (validate)
-        result = xml_verify_xml_syntax(src_file);
-    else if (cross)
-        result = xml_cross_merge(src_file, new_file, cross_merge_file, dest_file);
-    else if (delta_mode)
-        result = xml_create_xpath_delta(src_file, new_file, delta_file);
+    merge_tally_reset();
+    merge_tally_enabled = quiet_mode;
+    if (mode == MODE_VALIDATE)
+        result = xml_verify_xml_syntax(file[OPT_O]);
+    else if (mode == MODE_CROSS)
+        result = xml_cross_merge(file[OPT_S], file[OPT_N], file[OPT_T], file[OPT_D]);
+    else if (mode == MODE_DELTA)
+        result = xml_create_xpath_delta(file[OPT_S], file[OPT_N], file[OPT_X]);
     else
-        result = xml_merge_and_update(src_file, new_file, dest_file, discard_local_tags);
+        result = xml_merge_and_update(file[OPT_S], file[OPT_N], file[OPT_D], cl.discard_local_tags);
+    if (mode == MODE_MERGE)
+        merge_tally_summary("xml_merge_and_update", file[OPT_D], result == 0 ? MERGE_SAVED : MERGE_NOT_SAVED);
+    else
+        print_summary(mode, &cl);
+    flush_library_messages();
 
     if (xml_lib_error) {
         console_log(0, "%s: ###Error detected from XML library\n", __func__);
         return 1;
     }
-    console_log(0, "%s: ###Return value:%d\n", __func__, result);
+    console_keep(0, "%s: ###Return value:%d\n", __func__, result);
     return result;
 }

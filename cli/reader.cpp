@@ -1,5 +1,7 @@
 #include "reader.h"
 
+#include <errno.h>
+
 #include <libxml/parser.h>
 #include <libxml/xmlreader.h>
 
@@ -7,6 +9,7 @@
 #include "input_doc.h"
 #include "../xmldata/xmldata_input.h"
 #include "../walk/walk.h"
+#include "../merge/tally.h"
 
 #include "../common/banned.h"
 
@@ -14,6 +17,7 @@ int streamFile(const char *file, int parse_only, char *Xpath, char *nXpath, XmlS
 {
     XmldataExpansion expansion = {0, 0};
     int fd = xmldata_open_input(file);
+    int open_errno = errno;
     xmlTextReaderPtr reader = NULL;
     int result = 1;
     int ret;
@@ -27,6 +31,8 @@ int streamFile(const char *file, int parse_only, char *Xpath, char *nXpath, XmlS
         reader = xmlReaderForFd(fd, file, NULL, 0);
     if (!reader) {
         console_log(0, "%s: ###Error Unable to open XML:%s\n", __func__, show_str(file));
+        if (fd == XMLDATA_INPUT_UNOPENED && file)
+            report_unopened(__func__, file, open_errno);
         goto out;
     }
     ret = xmlTextReaderRead(reader);
@@ -38,6 +44,9 @@ int streamFile(const char *file, int parse_only, char *Xpath, char *nXpath, XmlS
             report_input_fault(__func__, file, XMLDATA_INPUT_EXPANDS);
             goto out;
         }
+        /* A merge counts D's attributes among its settings. */
+        if (!parse_only && !delta_mode)
+            merge_tally_element(reader);
         if (!parse_only && processNode(reader, Xpath, nXpath, nDoc, oDoc) != 0) {
             console_log(0, "%s: ###Error processNode() failed for XML:%s\n", __func__, file);
             goto out;

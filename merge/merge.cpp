@@ -16,6 +16,7 @@
 #include "../cli/input_doc.h"
 #include "../cli/reader.h"
 #include "../walk/walk.h"
+#include "tally.h"
 
 #include "../common/banned.h"
 
@@ -142,12 +143,18 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
     int result = 0;
 
     (void)nXpath;
+    merge_tally_settings(1);
 
     if (check_node_in_doc(nDoc, Xpath, "N-file", 0) != 0) {
-        if (!keep_local_tags)
+        if (!keep_local_tags) {
+            merge_tally(merge_kind_discarded(oDoc, Xpath, reader));
             return 0;   /* local tags are discarded */
-        if (check_node_in_doc(oDoc, Xpath, "O-file", 1) == 0)
+        }
+        if (check_node_in_doc(oDoc, Xpath, "O-file", 1) == 0) {
+            merge_tally(merge_kind_removed(oDoc, Xpath, reader));
             return 0;   /* the new release dropped the element */
+        }
+        merge_tally(MERGE_LOCAL_KEPT);
         console_log(0, "%s:++++Local tag found in D (Xpath=%s)\n", __func__, Xpath);
         return add_node_or_set_content(nDoc, Xpath, reader, NULL);
     }
@@ -155,6 +162,7 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
     /* A PRI beginning with 1 on N's element forces N's value. */
     pri_set = xml_get_prop(nDoc, Xpath, "PRI", pri, sizeof(pri)) == 0 && pri[0] == '1';
     if (pri_set) {
+        merge_tally(merge_kind_forced(nDoc, Xpath, reader));
         console_log(1, "%s:++++Rule 1-5:PRI Attr set--Keep N(xpath=%s)\n", __func__, Xpath);
         return 0;
     }
@@ -169,6 +177,7 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
     }
 
     if (is_user_change(d_value, o_value, o_status)) {
+        merge_tally(merge_kind_user_change(nDoc, Xpath, o_status == 0 ? o_value : NULL, d_value));
         console_log(0, "%s:++++Rule 2-6:O!=D PRI:%d)--Copy D to N(User change)(Xpath=%s); value(O=%s; D=%s), rc:%d\n",
                     __func__, pri_set, Xpath, show_str(o_value), show_str(d_value), o_status);
         if (add_node_or_set_content(nDoc, Xpath, NULL, d_value) != 0) {
@@ -176,6 +185,7 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
             result = 1;
         }
     } else {
+        merge_tally(merge_kind_kept(nDoc, Xpath, o_status == 0 ? o_value : NULL));
         console_log(0, "%s:++++Rule 3-4:O==D(PRI:%d)--Keep N(Xpath=%s) value(O=%s; D=%s), rc:%d\n", __func__,
                     pri_set, Xpath, show_str(o_value), show_str(d_value), o_status);
     }
