@@ -76,6 +76,7 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
     console_log(0, "%s: Started\n", __func__);
     /* Each run starts afresh, also the second of one process. */
     reset_walk_state();
+    reset_placement();
     delta_mode = 0;
     keep_local_tags = discard_local_tags ? 0 : 1;
     xml_lib_setup();
@@ -133,6 +134,8 @@ static int is_user_change(const char *d_value, const char *o_value, int o_status
 
 int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader)
 {
+    char placed[XPATH_BUF_SIZE];
+    char *nPath = placement_path(Xpath, placed);
     char pri[XPATH_BUF_SIZE];
     xmlChar *d_text = NULL;
     const char *d_value;
@@ -143,17 +146,17 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
 
     (void)nXpath;
 
-    if (check_node_in_doc(nDoc, Xpath, "N-file", 0) != 0) {
+    if (check_node_in_doc(nDoc, nPath, "N-file", 0) != 0) {
         if (!keep_local_tags)
             return 0;   /* local tags are discarded */
         if (check_node_in_doc(oDoc, Xpath, "O-file", 1) == 0)
             return 0;   /* the new release dropped the element */
         console_log(0, "%s:++++Local tag found in D (Xpath=%s)\n", __func__, Xpath);
-        return add_node_or_set_content(nDoc, Xpath, reader, NULL);
+        return add_node_or_set_content(nDoc, nPath, reader, NULL);
     }
 
     /* A PRI beginning with 1 on N's element forces N's value. */
-    pri_set = xml_get_prop(nDoc, Xpath, "PRI", pri, sizeof(pri)) == 0 && pri[0] == '1';
+    pri_set = xml_get_prop(nDoc, nPath, "PRI", pri, sizeof(pri)) == 0 && pri[0] == '1';
     if (pri_set) {
         console_log(1, "%s:++++Rule 1-5:PRI Attr set--Keep N(xpath=%s)\n", __func__, Xpath);
         return 0;
@@ -171,7 +174,7 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
     if (is_user_change(d_value, o_value, o_status)) {
         console_log(0, "%s:++++Rule 2-6:O!=D PRI:%d)--Copy D to N(User change)(Xpath=%s); value(O=%s; D=%s), rc:%d\n",
                     __func__, pri_set, Xpath, show_str(o_value), show_str(d_value), o_status);
-        if (add_node_or_set_content(nDoc, Xpath, NULL, d_value) != 0) {
+        if (add_node_or_set_content(nDoc, nPath, NULL, d_value) != 0) {
             console_log(0, "%s: ###Error add_node_or_set_content() failed\n", __func__);
             result = 1;
         }
