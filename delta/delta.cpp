@@ -235,6 +235,8 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
         return 1;
     }
     fault = xmldata_load_input(handle, loaded_file);
+    if (fault == 0)
+        fault = expand_for_walk(handle);
     if (fault != 0) {
         report_input_fault(__func__, loaded_file, fault);
         console_log(0, "%s: ###Error failed to load dest xml file\n", __func__);

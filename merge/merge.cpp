@@ -81,10 +81,10 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
     keep_local_tags = discard_local_tags ? 0 : 1;
     xml_lib_setup();
 
-    nDoc = load_input_document(__func__, new_file, "NEW");
+    nDoc = load_walk_document(__func__, new_file, "NEW");
     if (!nDoc)
         return 1;
-    oDoc = load_input_document(__func__, src_file, "SRC");
+    oDoc = load_walk_document(__func__, src_file, "SRC");
     if (!oDoc) {
         xml_fini(nDoc);
         return 1;
