@@ -57,7 +57,9 @@ static int count_entities_first(const char *file)
         if (!declared) {
             if (xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT)
                 continue;
-            if (!declares_entities(xmlTextReaderCurrentDoc(reader)))
+            /* Not xmlTextReaderCurrentDoc: that keeps the reader from
+             * freeing the document. */
+            if (!declares_entities(xmlTextReaderCurrentNode(reader)->doc))
                 goto out;
             declared = 1;
         }
