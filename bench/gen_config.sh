@@ -13,6 +13,10 @@
 #                                    gives the same file.
 #   gen_config.sh flat OLD|NEW [N]   one keyed list of N entries (default
 #                                    3000) x 3 leaves under a single parent
+#   gen_config.sh same OLD|NEW [N]   the same, but every entry carries the
+#                                    same attribute, <rule action="drop">,
+#                                    so that entries are told apart by
+#                                    position only
 #
 # NEW differs from OLD in about one leaf in a hundred, lacks a few entries
 # and has a few of its own, so a delta run meets every kind of line.
@@ -28,13 +32,14 @@ awk -v shape="$shape" -v new="$([ "$variant" = NEW ] && echo 1 || echo 0)" -v co
 function leaf(name, value) { printf "      <%s>%s</%s>\n", name, value, name }
 function entry(tag, id, k,   v) {
     if (new && k % 97 == 13) return            # dropped in the new file
-    printf "    <%s id=\"%d\">\n", tag, id
+    if (shape == "same") printf "    <%s action=\"drop\">\n", tag
+    else printf "    <%s id=\"%d\">\n", tag, id
     v = "value-" id
     if (new && k % 101 == 7) v = v "-changed"
     leaf("name", "entry-" id)
     leaf("value", v)
     leaf("enabled", (k % 2) ? "1" : "0")
-    if (shape != "flat") {
+    if (shape != "flat" && shape != "same") {
         leaf("comment", "generated entry " id)
         printf "      <flags%s/>\n", (k % 3 == 0) ? " PRI=\"1\"" : ""
     }
@@ -74,6 +79,11 @@ BEGIN {
         }
     } else if (shape == "nested") {
         nested()
+    } else if (shape == "same") {
+        print "  <rules>"
+        for (e = 1; e <= count; e++) entry("rule", e, ++k)
+        if (new) entry("rule", count + 1, 0)
+        print "  </rules>"
     } else {
         print "  <hosts>"
         for (e = 1; e <= count; e++) entry("host", e, ++k)

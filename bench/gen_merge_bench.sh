@@ -2,12 +2,13 @@
 # Writes old.xml, new.xml, device.xml and list.xml into DIR, for timing
 # three-way merges (run_merge_bench.sh, run_all.sh) and the other modes.
 #
-#   gen_merge_bench.sh DIR [sections|nested|flat] [N] [LOCAL]
+#   gen_merge_bench.sh DIR [sections|nested|flat|same] [N] [LOCAL]
 #
 # The old and new release's files come from gen_config.sh (sections: 10,000
 # leaves with at most a few dozen siblings under any parent; nested: about
 # N leaves in sections and lists of up to a few hundred entries; flat: one
-# keyed list of N entries under a single parent).  The device file is the old
+# keyed list of N entries under a single parent; same: the same list with
+# one attribute value shared by every entry).  The device file is the old
 # release's file where the user changed one value in nineteen and added an
 # entry of his own to the first list and every seventh after it; with LOCAL
 # the user also added LOCAL entries of his own, keyed by ids that neither
@@ -27,7 +28,7 @@ mkdir -p "$dir"
 "$here/gen_config.sh" "$shape" NEW "$count" > "$dir/new.xml"
 awk -v extra="$local_entries" '
 /<value>/ { if (++v % 19 == 0) sub(/<value>[^<]*/, "<value>user-" v) }
-/^  <\/(section[0-9]+|hosts)>/ {
+/^  <\/(section[0-9]+|hosts|rules)>/ {
     if (++s % 7 == 1) {
         print "    <local id=\"" s "\">"
         print "      <name>mine</name>"
@@ -44,7 +45,7 @@ awk -v extra="$local_entries" '
     print held
 }
 /^    <[a-z]+ id=/ { tag = $1; sub(/^</, "", tag) }
-/^  <\/(section[0-9]+|hosts)>/ && extra > 0 { if (held != "") print held; held = $0; next }
+/^  <\/(section[0-9]+|hosts|rules)>/ && extra > 0 { if (held != "") print held; held = $0; next }
 { if (held != "" && !/^<\/config>/) { print held; held = "" } print }' "$dir/old.xml" > "$dir/device.xml"
 
 # The tag list: 200 entries taken evenly from the old file's entries.

@@ -18,6 +18,8 @@
 #   wide    one list keyed by @id, 3 leaves an entry
 #   wide+local  the 10,000-leaf wide list, where the device file adds 1,000
 #           entries of its own (merge only)
+#   same    one list of 16,000 entries that all carry the same attribute,
+#           <rule action="drop">, 3 leaves an entry (merge, delta, validation)
 # Floors: merge parses O, N and D; delta O and N; cross merge O, N and the
 # tag list; validation D.
 set -euo pipefail
@@ -61,6 +63,7 @@ sets=(
     "wide-3000 flat 1000 0"
     "wide-10000 flat 3334 0"
     "wide+local-10000 flat 3334 1000"
+    "same-48000 same 16000 0"
 )
 echo "generating configurations in $data/ ..." >&2
 for s in "${sets[@]}"; do
@@ -105,6 +108,7 @@ for mode in merge delta cross validate; do
         leaves=${name##*-}
         shape=${name%-*}
         [ "$shape" = wide+local ] && [ "$mode" != merge ] && continue
+        [ "$shape" = same ] && [ "$mode" = cross ] && continue
         case $mode in
             merge)
                 t=$(measure "cp $d/device.xml $work/device.xml" \

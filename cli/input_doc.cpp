@@ -51,6 +51,23 @@ void report_unopened(const char *caller, const char *file, int err)
         console_log(0, "%s: ###Error %s: %s\n", caller, file, reason);
 }
 
+int expand_for_walk(XmlState *state)
+{
+    return xmldata_expand_markup_references(get_pDoc(state)) == 0 ? 0 : XMLDATA_INPUT_UNPARSED;
+}
+
+XmlState *load_walk_document(const char *caller, const char *file, const char *role)
+{
+    XmlState *state = load_input_document(caller, file, role);
+
+    if (state && expand_for_walk(state) != 0) {
+        console_log(0, "%s: ###Error failed to load %s xml file:%s\n", caller, role, show_str(file));
+        xml_fini(state);
+        return NULL;
+    }
+    return state;
+}
+
 void report_input_fault(const char *caller, const char *file, int fault)
 {
     if (fault == XMLDATA_INPUT_UNOPENED && file)

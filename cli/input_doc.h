@@ -13,6 +13,16 @@
 XmlState *load_input_document(const char *caller, const char *file, const char *role);
 
 /*
+ * A document that a walk compares with: references to entities that stand
+ * for elements are replaced by those elements, so that the walk's paths
+ * find them (text references stay; values read through them).
+ * expand_for_walk does that to a loaded handle: 0, or an XMLDATA_INPUT_
+ * fault; load_walk_document is load_input_document followed by it.
+ */
+int expand_for_walk(XmlState *state);
+XmlState *load_walk_document(const char *caller, const char *file, const char *role);
+
+/*
  * For an input that cannot be opened, is refused as not a regular file, or
  * whose entity references expand too far (XMLDATA_INPUT_ faults), prints
  * why in the caller's name.  Other faults print nothing: the caller's own

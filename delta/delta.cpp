@@ -42,8 +42,23 @@ void clear_xpath_maps(void)
     mapNXpath.clear();
 }
 
+/* The name of the element that xpath's last step selects. */
+static void last_step_name(const char *xpath, char *name, size_t size)
+{
+    char parent[XPATH_BUF_SIZE];
+    const char *step;
+
+    snprintf(parent, sizeof(parent), "%s", xpath);
+    remove_last_step(parent);
+    step = xpath + strlen(parent);
+    if (*step == '/')
+        step++;
+    snprintf(name, size, "%.*s", (int)strcspn(step, "["), step);
+}
+
 int save_xpath_to_file(const char *xpath, int kind)
 {
+    char name[XPATH_BUF_SIZE];
     int written = 0;
     int err;
 
@@ -53,6 +68,15 @@ int save_xpath_to_file(const char *xpath, int kind)
     }
     if (!delta_fp)
         return 0;
+    /* Update scripts read the file line by line, and XPath has no escape
+     * for a line break: a value holding one (&#10; in an attribute) would
+     * start a record of its own. */
+    if (!(delta_add_pass && kind == DELTA_KIND_CHANGED) && strpbrk(xpath, "\r\n")) {
+        last_step_name(xpath, name, sizeof(name));
+        console_log(0, "%s: ###Error the XPath of element %s holds a line break and cannot be listed\n", __func__,
+                    name);
+        return 1;
+    }
     /* Also a record that writes no line keeps the delta file. */
     delta_found = 1;
     if (!delta_add_pass && kind == DELTA_KIND_CHANGED) {
@@ -211,6 +235,8 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
         return 1;
     }
     fault = xmldata_load_input(handle, loaded_file);
+    if (fault == 0)
+        fault = expand_for_walk(handle);
     if (fault != 0) {
         report_input_fault(__func__, loaded_file, fault);
         console_log(0, "%s: ###Error failed to load dest xml file\n", __func__);

@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <libxml/parser.h>
+#include <libxml/tree.h>
 
 #include "../cli/console.h"
 #include "../delta/delta.h"
 #include "../merge/merge.h"
 #include "../platform/tolu_debug/tolu_debug.h"
 #include "../walk/walk.h"
+#include "../xmldata/xmldata_input.h"
 
 #include "../common/banned.h"
 
@@ -215,6 +217,100 @@ void fuzz_expect_delta_lines(const char *path)
         (memcmp(text, "MOD=/", 5) != 0 && memcmp(text, "DEL=/", 5) != 0 && memcmp(text, "ADD=/", 5) != 0))
         fail("delta file does not start with a tagged path or end with a line feed", path);
     free(text);
+}
+
+static int holds(const char *text, size_t size, const char *needle);
+
+/* 1 when an element from node on, in document order, is in a namespace. */
+static int namespaced(xmlNodePtr node)
+{
+    for (; node; node = node->next) {
+        if (node->type == XML_ELEMENT_NODE && (node->ns || namespaced(node->children)))
+            return 1;
+    }
+    return 0;
+}
+
+/* Lines of the merge's console that name a limit the manual documents. */
+static const char *const documented_limits[] = {
+    "does not fit after a path of", "is in namespace", "expand to more than", "could not be read back",
+    "still selects past the", "no room to move on from", "Cannot save",
+};
+
+/* 1 when the console text at path names a documented limit. */
+static int names_documented_limit(const char *path)
+{
+    size_t size = 0;
+    char *text = read_file(path, &size);
+    int found = 0;
+
+    for (size_t i = 0; i < sizeof(documented_limits) / sizeof(documented_limits[0]) && !found; i++)
+        found = holds(text, size, documented_limits[i]);
+    free(text);
+    return found;
+}
+
+/* The merge of part i with itself as O, N and D; its console goes to log. */
+static int merge_with_itself(const char *o, const char *n, const char *d, const char *log)
+{
+    int saved = dup(STDERR_FILENO);
+    int fd = open(log, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int rc;
+
+    if (saved < 0 || fd < 0 || dup2(fd, STDERR_FILENO) < 0)
+        fail("cannot capture the console in", log);
+    close(fd);
+    fuzz_reset_run_state();
+    verbose_level = 0;
+    rc = xml_merge_and_update(o, n, d, 0);
+    verbose_level = -1;
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    return rc;
+}
+
+void fuzz_expect_self_merge(const FuzzParts *parts, int i)
+{
+    char o[FUZZ_PATH_SIZE];
+    char n[FUZZ_PATH_SIZE];
+    char d[FUZZ_PATH_SIZE];
+    char want[FUZZ_PATH_SIZE];
+    char log[FUZZ_PATH_SIZE];
+    xmlDocPtr doc;
+    size_t size = 0;
+    size_t want_size = 0;
+    char *got;
+    char *expected;
+    int good;
+
+    if (fuzz_write_part(parts, i, "self-o.xml", o) != 0 || fuzz_write_part(parts, i, "self-n.xml", n) != 0 ||
+        fuzz_write_part(parts, i, "self-d.xml", d) != 0 || fuzz_path("self-want.xml", want) != 0 ||
+        fuzz_path("self-log.txt", log) != 0)
+        return;
+    /* The document as the merge loads it, from the same bytes (nothing
+     * unpacked); only one the library reads without a word is good. */
+    xml_lib_setup();
+    xml_lib_error = 0;
+    doc = xmlReadMemory(parts->data[i], static_cast<int>(parts->size[i]), n, NULL, 0);
+    good = doc && !xml_lib_error && !namespaced(doc->children) && xmldata_document_expansion(doc) == 0 &&
+           xmldata_expand_markup_references(doc) == 0 && xmlSaveFile(want, doc) >= 0;
+    xmlFreeDoc(doc);
+    if (!good)
+        return;
+    if (merge_with_itself(o, n, d, log) != 0) {
+        if (names_documented_limit(log))
+            return;
+        fail("a merge of a good document with itself failed", log);
+    }
+    if (xml_lib_error)
+        fail("a merge of a good document with itself met a library error", log);
+    got = read_file(d, &size);
+    expected = read_file(want, &want_size);
+    if (!got || !expected || size != want_size || memcmp(got, expected, size) != 0)
+        fail("a merge of a document with itself is not the document as loaded", d);
+    free(got);
+    free(expected);
 }
 
 void fuzz_end(void)

@@ -3,7 +3,8 @@
  * FUZZ_VALIDATE, FUZZ_DELTA, FUZZ_MERGE, FUZZ_CROSS or FUZZ_PATHS defined.
  *
  * Besides the sanitizers, the merge checks that a failed run left D as it
- * was and that a saved D is well formed, the cross merge that its output
+ * was and that a saved D is well formed, and that N merged with itself as
+ * O, N and D succeeds and is N as loaded; the cross merge that its output
  * is well formed, and the delta that its file starts with a tagged path
  * and ends with a line feed.
  *
@@ -79,6 +80,8 @@ static void run(const FuzzParts *parts)
             fuzz_expect_same(d, parts, 2);
         else
             fuzz_expect_parses(d);
+        /* A merge that fails, or changes something, on a good input. */
+        fuzz_expect_self_merge(parts, 1);
     }
 }
 #elif defined(FUZZ_CROSS)

@@ -77,14 +77,15 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
     console_log(0, "%s: Started\n", __func__);
     /* Each run starts afresh, also the second of one process. */
     reset_walk_state();
+    reset_placement();
     delta_mode = 0;
     keep_local_tags = discard_local_tags ? 0 : 1;
     xml_lib_setup();
 
-    nDoc = load_input_document(__func__, new_file, "NEW");
+    nDoc = load_walk_document(__func__, new_file, "NEW");
     if (!nDoc)
         return 1;
-    oDoc = load_input_document(__func__, src_file, "SRC");
+    oDoc = load_walk_document(__func__, src_file, "SRC");
     if (!oDoc) {
         xml_fini(nDoc);
         return 1;
@@ -134,6 +135,8 @@ static int is_user_change(const char *d_value, const char *o_value, int o_status
 
 int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader)
 {
+    char placed[XPATH_BUF_SIZE];
+    char *nPath = placement_path(Xpath, placed);
     char pri[XPATH_BUF_SIZE];
     xmlChar *d_text = NULL;
     const char *d_value;
@@ -145,7 +148,7 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
     (void)nXpath;
     merge_tally_settings(1);
 
-    if (check_node_in_doc(nDoc, Xpath, "N-file", 0) != 0) {
+    if (check_node_in_doc(nDoc, nPath, "N-file", 0) != 0) {
         if (!keep_local_tags) {
             merge_tally(merge_kind_discarded(oDoc, Xpath, reader));
             return 0;   /* local tags are discarded */
@@ -156,13 +159,13 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
         }
         merge_tally(MERGE_LOCAL_KEPT);
         console_log(0, "%s:++++Local tag found in D (Xpath=%s)\n", __func__, Xpath);
-        return add_node_or_set_content(nDoc, Xpath, reader, NULL);
+        return add_node_or_set_content(nDoc, nPath, reader, NULL);
     }
 
     /* A PRI beginning with 1 on N's element forces N's value. */
-    pri_set = xml_get_prop(nDoc, Xpath, "PRI", pri, sizeof(pri)) == 0 && pri[0] == '1';
+    pri_set = xml_get_prop(nDoc, nPath, "PRI", pri, sizeof(pri)) == 0 && pri[0] == '1';
     if (pri_set) {
-        merge_tally(merge_kind_forced(nDoc, Xpath, reader));
+        merge_tally(merge_kind_forced(nDoc, nPath, reader));
         console_log(1, "%s:++++Rule 1-5:PRI Attr set--Keep N(xpath=%s)\n", __func__, Xpath);
         return 0;
     }
@@ -177,10 +180,10 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
     }
 
     if (is_user_change(d_value, o_value, o_status)) {
-        merge_tally(merge_kind_user_change(nDoc, Xpath, o_status == 0 ? o_value : NULL, d_value));
+        merge_tally(merge_kind_user_change(nDoc, nPath, o_status == 0 ? o_value : NULL, d_value));
         console_log(0, "%s:++++Rule 2-6:O!=D PRI:%d)--Copy D to N(User change)(Xpath=%s); value(O=%s; D=%s), rc:%d\n",
                     __func__, pri_set, Xpath, show_str(o_value), show_str(d_value), o_status);
-        if (add_node_or_set_content(nDoc, Xpath, NULL, d_value) != 0) {
+        if (add_node_or_set_content(nDoc, nPath, NULL, d_value) != 0) {
             console_log(0, "%s: ###Error add_node_or_set_content() failed\n", __func__);
             result = 1;
         }

@@ -40,4 +40,14 @@ int check_node_in_doc(XmlState *doc, const char *path, const char *label, int pr
  */
 int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader, const char *value);
 
+/*
+ * Where the walk's Xpath lies in the output document: Xpath itself, or buf
+ * (XPATH_BUF_SIZE bytes) holding it with the steps that
+ * add_node_or_set_content created at a lower position than the walk's
+ * (the release dropped siblings that D still has).  reset_placement
+ * forgets those moves; each merge starts with it.
+ */
+char *placement_path(char *Xpath, char *buf);
+void reset_placement(void);
+
 #endif

@@ -8,6 +8,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <libxml/xpath.h>
+
 #include "../cli/console.h"
 #include "../walk/walk.h"
 
@@ -107,9 +113,106 @@ int check_node_in_doc(XmlState *doc, const char *path, const char *label, int pr
     }
 }
 
+/*
+ * Elements created at another position than the walk's: a step at from
+ * (a path prefix) was created at to.  Applied in the order they were made,
+ * each once, to every later path of the output document: a later move
+ * inside a moved element was recorded on the path as already moved.
+ */
+static std::vector<std::pair<std::string, std::string>> moved_steps;
+
+void reset_placement(void)
+{
+    moved_steps.clear();
+}
+
+char *placement_path(char *Xpath, char *buf)
+{
+    std::string path;
+    int moved = 0;
+
+    if (moved_steps.empty())
+        return Xpath;
+    path = Xpath;
+    for (const auto &m : moved_steps) {
+        const std::string &from = m.first;
+
+        if (path.compare(0, from.size(), from) == 0 && (path.size() == from.size() || path[from.size()] == '/')) {
+            path = m.second + path.substr(from.size());
+            moved = 1;
+        }
+    }
+    if (!moved || path.size() >= XPATH_BUF_SIZE)
+        return Xpath;
+    memcpy(buf, path.c_str(), path.size() + 1);
+    return buf;
+}
+
+/* How many nodes path selects in doc; -1 when it cannot be evaluated.
+ * Asked without a diagnostic record: these are the placement's own tests. */
+static int selected_count(XmlState *doc, const char *path)
+{
+    xmlXPathObjectPtr res = xml_eval_xpath(doc, path);
+    int count = -1;
+
+    if (res && res->type == XPATH_NODESET)
+        count = res->nodesetval ? res->nodesetval->nodeNr : 0;
+    xmlXPathFreeObject(res);
+    return count;
+}
+
+/*
+ * The first step of path that selects nothing in doc is where creation
+ * starts.  When its position lies further than one past the last sibling
+ * of that step (the release dropped siblings that D still has), an element
+ * created there could never be found at that position: it is created right
+ * after the last sibling instead.  1 with that path in moved (XPATH_BUF_SIZE
+ * bytes), the move recorded for the later paths of the walk below it; 0
+ * when path stays as it is.  The walk's own path is left alone: O is still
+ * looked up at D's positions.
+ */
+static int move_back_to_siblings(XmlState *doc, const char *path, char *moved)
+{
+    char first[XPATH_BUF_SIZE];
+    char parent[XPATH_BUF_SIZE];
+    size_t len;
+    size_t digits;
+    long k;
+    int count;
+
+    snprintf(first, sizeof(first), "%s", path);
+    for (;;) {
+        snprintf(parent, sizeof(parent), "%s", first);
+        remove_last_step(parent);
+        if (parent[0] == '\0' || selected_count(doc, parent) > 0)
+            break;
+        snprintf(first, sizeof(first), "%s", parent);
+    }
+    len = strlen(first);
+    if (len < 3 || first[len - 1] != ']')
+        return 0;
+    for (digits = len - 1; digits > 0 && first[digits - 1] >= '0' && first[digits - 1] <= '9'; digits--)
+        ;
+    if (digits == len - 1 || digits < 2 || first[digits - 1] != '[')
+        return 0;
+    k = strtol(first + digits, NULL, 10);
+    first[digits - 1] = '\0';
+    count = selected_count(doc, first);
+    if (count < 0 || k <= (long)count + 1)
+        return 0;
+    snprintf(parent, sizeof(parent), "%s[%d]", first, count + 1);
+    moved_steps.emplace_back(std::string(path, len), std::string(parent));
+    /* The lower position is no longer: the path still fits. */
+    snprintf(moved, XPATH_BUF_SIZE, "%s%s", parent, path + len);
+    console_log(0, "%s:+++Index got adjusted (Xpath new=%s, old=%s)\n", "add_node_or_set_content", moved, path);
+    return 1;
+}
+
 int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader, const char *value)
 {
     char old[XPATH_BUF_SIZE];
+    char moved[XPATH_BUF_SIZE];
+    const char *target = Xpath;
     xmlChar *read_value = NULL;
     char *current = NULL;
     int exists = 0;
@@ -140,13 +243,15 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
         console_log(0, "%s:+++Index got adjusted (Xpath new=%s, old=%s)\n", __func__, Xpath, old);
     }
 
+    if (!exists && move_back_to_siblings(doc, Xpath, moved))
+        target = moved;
     if (exists) {
-        console_log(0, "%s:+++Node Exists - gXpath=%s (len=%d)\n", __func__, Xpath, (int)strlen(Xpath));
-    } else if (xml_create_node_path_if_possible_with_attr(doc, Xpath) != 0) {
+        console_log(0, "%s:+++Node Exists - gXpath=%s (len=%d)\n", __func__, target, (int)strlen(target));
+    } else if (xml_create_node_path_if_possible_with_attr(doc, target) != 0) {
         console_log(0, "%s: ###Error xml_create_node_path_if_possible() failed\n", __func__);
         return 1;
     } else {
-        console_log(0, "%s: +++Added - gXpath=%s (len=%d)\n", __func__, Xpath, (int)strlen(Xpath));
+        console_log(0, "%s: +++Added - gXpath=%s (len=%d)\n", __func__, target, (int)strlen(target));
     }
 
     /* The reader gives the text of a text node, nothing for an element. */
@@ -158,9 +263,9 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
     if (value) {
         int len = (int)strlen(value);
 
-        if (xml_copy_node_value(doc, Xpath, &current) == 0 && strcmp(current, value) == 0) {
+        if (xml_copy_node_value(doc, target, &current) == 0 && strcmp(current, value) == 0) {
             console_log(1, "%s: ++Value exists - Value (len:%d): %s\n", __func__, len, value);
-        } else if (xml_set_node_value(doc, Xpath, value, len) != 0) {
+        } else if (xml_set_node_value(doc, target, value, len) != 0) {
             console_log(0, "%s: ###Error xml_set_node_value() failed\n", __func__);
             rc = 1;
         } else {
@@ -168,7 +273,7 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
         }
     } else {
         console_log(1, "%s: +++Empty node\n", __func__);
-        if (xml_set_node_value(doc, Xpath, NULL, 0) != 0) {
+        if (xml_set_node_value(doc, target, NULL, 0) != 0) {
             console_log(0, "%s: ###Error xml_set_node_value() failed\n", __func__);
             rc = 1;
         }

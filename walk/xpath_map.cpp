@@ -129,6 +129,43 @@ int match_node_attributes(xmlAttrPtr pAttr)
     return 0;
 }
 
+/* The attributes of node, when it is an element. */
+static xmlAttrPtr element_attributes(xmlNodePtr node)
+{
+    return (node && node->type == XML_ELEMENT_NODE) ? node->properties : NULL;
+}
+
+/*
+ * The first node xpath could answer with, at position start, asked alone:
+ * a long list of siblings with the same step is then not gathered whole
+ * for every element of the walk.  0 when it matches, 1 when it does not
+ * (the search goes on after it), -1 when there is none or xpath cannot be
+ * evaluated, 2 when the whole set must be asked.  Only below level 2,
+ * where the size of the whole set is not traced.
+ */
+static int first_candidate(XmlState *state, const char *xpath, int start)
+{
+    char path[XPATH_BUF_SIZE + 16];
+    xmlXPathObjectPtr res;
+    int rc = -1;
+    int written = snprintf(path, sizeof(path), "%s[%d]", xpath, start + 1);
+
+    if (written < 0 || written >= (int)sizeof(path))
+        return 2;
+    res = xml_eval_xpath(state, path);
+    if (!res) {
+        /* The library has said why; it would only say so again. */
+        console_log(0, "%s: ###Error: unable to evaluate xpath expression \"%s\"\n", "xpath_compare_attr", xpath);
+        return -1;
+    }
+    if (res->nodesetval && res->nodesetval->nodeNr == 1)
+        rc = match_node_attributes(element_attributes(res->nodesetval->nodeTab[0])) == 0 ? 0 : 1;
+    else if (res->nodesetval && res->nodesetval->nodeNr > 1)
+        rc = 2;
+    xmlXPathFreeObject(res);
+    return rc;
+}
+
 int xpath_compare_attr(XmlState *state, const char *xpath, int start)
 {
     xmlXPathObjectPtr res = NULL;
@@ -136,6 +173,20 @@ int xpath_compare_attr(XmlState *state, const char *xpath, int start)
     int rc = -1;
     int i;
 
+    if (start < 0)
+        start = 0;
+    /* The walk's paths select at most one parent per step, so the node at
+     * position start of the whole set is the one asked for alone.  (From
+     * position 0 the path is one that ends in a position already, or the
+     * first of its siblings.) */
+    if (start > 0 && verbose_level < 2 && xml_is_loaded(state) && xpath) {
+        int first = first_candidate(state, xpath, start);
+
+        if (first == 0 || first == -1)
+            return first;
+        if (first == 1)
+            start++;
+    }
     if (xml_is_loaded(state) && xpath)
         res = xml_eval_xpath(state, xpath);
     if (!res) {
@@ -148,11 +199,8 @@ int xpath_compare_attr(XmlState *state, const char *xpath, int start)
         goto out;
     }
     console_log(2, "%s: pNodeSet->nodeNr=%d\n", __func__, set->nodeNr);
-    for (i = start < 0 ? 0 : start; i < set->nodeNr; i++) {
-        xmlNodePtr node = set->nodeTab[i];
-        xmlAttrPtr attrs = (node && node->type == XML_ELEMENT_NODE) ? node->properties : NULL;
-
-        if (match_node_attributes(attrs) == 0) {
+    for (i = start; i < set->nodeNr; i++) {
+        if (match_node_attributes(element_attributes(set->nodeTab[i])) == 0) {
             rc = 0;
             break;
         }

@@ -19,9 +19,12 @@
  *
  * Parents with few element children are scanned.  A larger parent gets an
  * entry, made on its first lookup: its element children grouped by name in
- * document order, and per group, for each attribute name that a test used
- * first, a table from value to position.  The entries hang off the
- * document's _private slot and are kept right by the store's edits.
+ * document order, and per group, for each list of attribute names that a
+ * test used, a table from their values to the positions of the elements
+ * that hold them, in document order.  So the k-th of many entries that
+ * share the same attributes is found as fast as one with a unique key.
+ * The entries hang off the document's _private slot and are kept right by
+ * the store's edits.
  *
  * XMLCFG_NO_INDEX set and non-empty sends every path to the library.  Built
  * with XMLDATA_CHECK_INDEX, every indexed answer is compared with the
@@ -46,14 +49,24 @@
 #define INDEX_MAX_EXPR 4096
 #define INDEX_MAX_STEPS 128
 #define INDEX_MAX_TERMS 16
-/* Value table payload of a value held by more than one element. */
-#define INDEX_DUPLICATE ((void *)(intptr_t)-1)
+/* Joins the names, and the values, of one key.  A test's values never
+ * hold it (control characters go to the library); an element's value that
+ * does makes the key unusable. */
+#define KEY_SEPARATOR '\x01'
 
-/* One attribute name indexed over a group. */
+/* Positions in a group, ascending, of the elements that hold one value. */
+typedef struct Positions {
+    int *pos;
+    int count;
+    int room;
+} Positions;
+
+/* The attribute names of a test (joined by KEY_SEPARATOR), indexed over a
+ * group. */
 typedef struct AttrKey {
     xmlChar *name;
     int unusable;               /* some value is not one plain text */
-    xmlHashTablePtr values;     /* value -> position + 1, or INDEX_DUPLICATE */
+    xmlHashTablePtr values;     /* joined values -> Positions */
     struct AttrKey *next;
 } AttrKey;
 
@@ -286,6 +299,15 @@ static void parent_key(xmlNodePtr parent, char *key, size_t size)
     key[n] = '\0';
 }
 
+static void free_positions(void *payload, const xmlChar *name)
+{
+    Positions *p = static_cast<Positions *>(payload);
+
+    (void)name;
+    free(p->pos);
+    free(p);
+}
+
 static void free_group(void *payload, const xmlChar *name)
 {
     NameGroup *group = static_cast<NameGroup *>(payload);
@@ -295,7 +317,7 @@ static void free_group(void *payload, const xmlChar *name)
         AttrKey *key = group->keys;
 
         group->keys = key->next;
-        xmlHashFree(key->values, NULL);
+        xmlHashFree(key->values, free_positions);
         xmlFree(key->name);
         free(key);
     }
@@ -419,36 +441,115 @@ static int terms_match(xmlNodePtr element, const Step *st, int from)
     return 1;
 }
 
-/* Enters the values of key's attribute on the group's element at pos. */
+/* Appends to buf (of size) at *len the text and then, unless last, the
+ * separator: 0, or -1 when it does not fit or holds the separator. */
+static int join_part(char *buf, size_t size, size_t *len, const char *text, int last)
+{
+    size_t n = strlen(text);
+
+    if (memchr(text, KEY_SEPARATOR, n) || *len + n + 2 > size)
+        return -1;
+    memcpy(buf + *len, text, n);
+    *len += n;
+    if (!last)
+        buf[(*len)++] = KEY_SEPARATOR;
+    buf[*len] = '\0';
+    return 0;
+}
+
+/*
+ * The value of element's attribute name (without namespace): 1 with *value
+ * set, 0 when it has none, INDEX_GIVE_UP when it cannot be compared here
+ * (not one plain text, or the name twice).
+ */
+static int single_value(xmlNodePtr element, const char *name, const xmlChar **value)
+{
+    int found = 0;
+
+    for (xmlAttrPtr a = element->properties; a; a = a->next) {
+        if (a->ns || !same_name(a->name, name))
+            continue;
+        *value = plain_value(a);
+        if (found++ || !*value)
+            return INDEX_GIVE_UP;
+    }
+    return found;
+}
+
+/* Enters element, at pos of the group, under its values of key's names;
+ * an element lacking one of them is not entered. */
 static int key_add(AttrKey *key, xmlNodePtr element, int pos)
 {
-    for (xmlAttrPtr a = element->properties; a; a = a->next) {
-        const xmlChar *v;
-        void *had;
+    char names[INDEX_MAX_EXPR];
+    char joined[INDEX_MAX_EXPR];
+    size_t len = 0;
+    char *name = names;
+    Positions *p;
 
-        if (a->ns || !xmlStrEqual(a->name, key->name))
-            continue;
-        v = plain_value(a);
-        if (!v) {
+    snprintf(names, sizeof(names), "%s", reinterpret_cast<const char *>(key->name));
+    joined[0] = '\0';
+    for (;;) {
+        char *sep = strchr(name, KEY_SEPARATOR);
+        const xmlChar *v = NULL;
+        int m;
+
+        if (sep)
+            *sep = '\0';
+        m = single_value(element, name, &v);
+        if (m == 0)
+            return 0;
+        if (m != 1 || join_part(joined, sizeof(joined), &len, reinterpret_cast<const char *>(v), !sep) != 0) {
             key->unusable = 1;
             return 0;
         }
-        had = xmlHashLookup(key->values, v);
-        if (!had) {
-            if (xmlHashAddEntry(key->values, v, (void *)(intptr_t)(pos + 1)) != 0)
-                return -1;
-        } else if (had != INDEX_DUPLICATE && had != (void *)(intptr_t)(pos + 1)) {
-            if (xmlHashUpdateEntry(key->values, v, INDEX_DUPLICATE, NULL) != 0)
-                return -1;
+        if (!sep)
+            break;
+        name = sep + 1;
+    }
+    p = static_cast<Positions *>(xmlHashLookup(key->values, BAD_CAST joined));
+    if (!p) {
+        p = static_cast<Positions *>(calloc(1, sizeof(Positions)));
+        if (!p || xmlHashAddEntry(key->values, BAD_CAST joined, p) != 0) {
+            free(p);
+            return -1;
         }
+    }
+    if (p->count == p->room) {
+        int room = p->room ? p->room * 2 : 1;
+        int *grown = static_cast<int *>(realloc(p->pos, (size_t)room * sizeof(int)));
+
+        if (!grown)
+            return -1;
+        p->pos = grown;
+        p->room = room;
+    }
+    p->pos[p->count++] = pos;
+    return 0;
+}
+
+/* The names of st's attribute test joined, or the values when values is
+ * set: 0, or -1 when they do not fit. */
+static int join_terms(const Step *st, int values, char *buf, size_t size)
+{
+    size_t len = 0;
+
+    buf[0] = '\0';
+    for (int i = 0; i < st->nterms; i++) {
+        const char *part = values ? st->terms[i].value : st->terms[i].attr;
+
+        if (join_part(buf, size, &len, part, i == st->nterms - 1) != 0)
+            return -1;
     }
     return 0;
 }
 
-static AttrKey *group_key(NameGroup *group, const char *name)
+static AttrKey *group_key(NameGroup *group, const Step *st)
 {
+    char name[INDEX_MAX_EXPR];
     AttrKey *key;
 
+    if (join_terms(st, 0, name, sizeof(name)) != 0)
+        return NULL;
     for (key = group->keys; key; key = key->next) {
         if (xmlStrEqual(key->name, BAD_CAST name))
             return key;
@@ -460,7 +561,7 @@ static AttrKey *group_key(NameGroup *group, const char *name)
     key->values = xmlHashCreate(group->count > 8 ? group->count : 8);
     if (!key->name || !key->values) {
         xmlFree(key->name);
-        xmlHashFree(key->values, NULL);
+        xmlHashFree(key->values, free_positions);
         free(key);
         return NULL;
     }
@@ -706,27 +807,20 @@ static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, Nod
     }
 
     *tested = 1;
-    AttrKey *key = group_key(group, st->terms[0].attr);
-    void *hit;
+    AttrKey *key = group_key(group, st);
+    char values[INDEX_MAX_EXPR];
+    Positions *hit;
 
-    if (!key || key->unusable)
+    if (!key || key->unusable || join_terms(st, 1, values, sizeof(values)) != 0)
         return INDEX_GIVE_UP;
-    hit = xmlHashLookup(key->values, BAD_CAST st->terms[0].value);
+    hit = static_cast<Positions *>(xmlHashLookup(key->values, BAD_CAST values));
     if (!hit)
         return 0;
-    if (hit != INDEX_DUPLICATE) {
-        xmlNodePtr c = group->nodes[(intptr_t)hit - 1];
-        int m = terms_match(c, st, 1);
-
-        if (m != 1)
-            return m;
-        return st->position <= 1 ? list_add(out, c) : 0;
-    }
-    for (int i = 0; i < group->count; i++) {
-        int m = take_if_match(group->nodes[i], st, &seen, out);
-
-        if (m != 0)
-            return m > 0 ? 0 : m;
+    if (st->position)
+        return st->position <= hit->count ? list_add(out, group->nodes[hit->pos[st->position - 1]]) : 0;
+    for (int i = 0; i < hit->count; i++) {
+        if (list_add(out, group->nodes[hit->pos[i]]) != 0)
+            return -1;
     }
     return 0;
 }

@@ -144,3 +144,79 @@ extern "C" int xmldata_document_expansion(xmlDocPtr doc)
 
     return count_list(doc->children, 0, 0, &ex);
 }
+
+/* 1 when list (the content of an entity) holds more than text, also
+ * through the references in it. */
+static int holds_markup(xmlDocPtr doc, xmlNodePtr list, int depth)
+{
+    for (xmlNodePtr cur = list; cur; cur = cur->next) {
+        if (cur->type == XML_TEXT_NODE || cur->type == XML_CDATA_SECTION_NODE)
+            continue;
+        if (cur->type != XML_ENTITY_REF_NODE)
+            return 1;
+        xmlEntityPtr ent = xmlGetDocEntity(doc, cur->name);
+
+        if (ent && ent->children && depth < EXPANSION_DEPTH_MAX && holds_markup(doc, ent->children, depth + 1))
+            return 1;
+    }
+    return 0;
+}
+
+/* Puts list in ref's place and frees ref (its children are the entity's). */
+static void replace_by_list(xmlNodePtr ref, xmlNodePtr list)
+{
+    xmlNodePtr parent = ref->parent;
+    xmlNodePtr last = list;
+
+    for (xmlNodePtr cur = list; cur; cur = cur->next) {
+        cur->parent = parent;
+        last = cur;
+    }
+    list->prev = ref->prev;
+    if (ref->prev)
+        ref->prev->next = list;
+    else
+        parent->children = list;
+    last->next = ref->next;
+    if (ref->next)
+        ref->next->prev = last;
+    else
+        parent->last = last;
+    ref->prev = NULL;
+    ref->next = NULL;
+    ref->parent = NULL;
+    xmlFreeNode(ref);
+}
+
+extern "C" int xmldata_expand_markup_references(xmlDocPtr doc)
+{
+    xmlNodePtr root = doc ? xmlDocGetRootElement(doc) : NULL;
+    xmlNodePtr cur = root;
+
+    /* Document order; a copy put in a reference's place is walked in turn,
+     * so that references inside it are expanded too. */
+    while (cur) {
+        if (cur->type == XML_ENTITY_REF_NODE) {
+            xmlEntityPtr ent = xmlGetDocEntity(doc, cur->name);
+
+            if (ent && ent->children && holds_markup(doc, ent->children, 0)) {
+                xmlNodePtr copy = xmlDocCopyNodeList(doc, ent->children);
+
+                if (!copy)
+                    return -1;
+                replace_by_list(cur, copy);
+                cur = copy;
+                continue;
+            }
+        } else if (cur->type == XML_ELEMENT_NODE && cur->children) {
+            cur = cur->children;
+            continue;
+        }
+        while (cur != root && !cur->next)
+            cur = cur->parent;
+        if (cur == root)
+            break;
+        cur = cur->next;
+    }
+    return 0;
+}

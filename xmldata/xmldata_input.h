@@ -55,6 +55,16 @@ int xmldata_count_expansion(xmlNodePtr node, XmldataExpansion *ex);
 int xmldata_document_expansion(xmlDocPtr doc);
 
 /*
+ * Replaces every reference in doc to an internal entity whose content
+ * holds more than text (elements, comments) by a copy of that content, so
+ * that paths and lookups find those elements; references that stand for
+ * text stay, since reading a value expands them.  Call it on a document
+ * whose expansion was counted.  0, or -1 when memory ran out (the document
+ * may then hold some copies).
+ */
+int xmldata_expand_markup_references(xmlDocPtr doc);
+
+/*
  * xml_load_document with the reason of a failure: 0, or one of the
  * XMLDATA_INPUT_ values above.  Writes the same records.
  */
