@@ -243,6 +243,10 @@ TEST_F(Save, FollowsTrustedLinksReplacesOnlyRegularFilesAndClearsLeftovers)
          "test -L d.xml && test \"$(cat real)\" = old"},
         {"echo old > real && ln -s real d.xml && chown -h 65534 d.xml . real", true, 0,
          "test -L d.xml && cmp -s real T && test \"$(stat -c %u real)\" = 65534"},
+        // As root, a link in a user's folder leads only to that user's files.
+        {"echo old > real && ln -s real d.xml && chown -h 65534 d.xml .", true, EXDEV,
+         "test -L d.xml && test \"$(cat real)\" = old"},
+        {"mkdir r && ln -s r/new d.xml && chown -h 65534 d.xml .", true, EXDEV, "test -L d.xml && ! test -e r/new"},
         {"mkfifo fifo && ln -s fifo d.xml", false, ENOTSUP, "test -p fifo"},
         {"mkdir d.xml", false, EISDIR, "test -d d.xml"},
         {"echo old > d.xml && ln d.xml keep", false, 0, "cmp -s d.xml T && test \"$(cat keep)\" = old"},
@@ -322,6 +326,42 @@ TEST_F(Save, TemporaryFileSwappedForALinkChangesNothingButD)
         EXPECT_TRUE(S_ISREG(st.st_mode));
         EXPECT_EQ(read_file(d), c.every_time ? "old\n" : read_file(kStore));
         EXPECT_EQ(sh("test \"$(ls -A | tr '\\n' ' ')\" = 'd.xml victim '"), 0) << "only D and the victim are left";
+    }
+}
+
+// The owner of D's folder swapping that folder for a link to a root-only
+// folder once the save has resolved it: the save stays in the folder it
+// resolved.  Done as an unprivileged user where this runs as root.
+std::string swap_command;
+
+void swap_folder(int step, const char *)
+{
+    if (step == swap.step && swap.swaps++ == 0 && system(swap_command.c_str()) != 0)
+        ADD_FAILURE() << "cannot swap: " << swap_command;
+}
+
+TEST_F(Save, FolderSwappedForALinkDuringTheSaveChangesNothingElsewhere)
+{
+    std::string as_user;
+    if (geteuid() == 0) {
+        if (system("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+            GTEST_SKIP() << "setpriv cannot run as uid 65534 here";
+        as_user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
+    swap_command = as_user + "sh -c 'cd \"" + dir + "/u\" && mv sub old && ln -s ../v sub'";
+    xmldata_save_hook = swap_folder;
+    for (int step : {XMLDATA_SAVE_HELD, XMLDATA_SAVE_CREATED}) {
+        SCOPED_TRACE(step);
+        ASSERT_EQ(sh("rm -rf u v && chmod 0755 . && mkdir -p u/sub v && echo old > u/sub/d.xml && "
+                     "echo secret > v/d.xml && chmod 0600 v/d.xml && chmod 0700 v && "
+                     "{ test $(id -u) != 0 || chown -R 65534:65534 u; }"),
+                  0);
+        swap = {step, false, "", 0};
+        EXPECT_EQ(xml_save_document(state, at("u/sub/d.xml").c_str()), 0);
+        EXPECT_EQ(swap.swaps, 1);
+        EXPECT_EQ(read_file(at("v/d.xml")), "secret\n");
+        EXPECT_EQ(sh("test \"$(ls -A v)\" = d.xml"), 0) << "a file was made in the other folder";
+        EXPECT_EQ(read_file(at("u/old/d.xml")), read_file(kStore));
     }
 }
 
