@@ -108,8 +108,9 @@ xmlNodePtr xml_append_element(XmlState *state, xmlNodePtr parent, const char *na
 
 /*
  * File maintenance through the device's XML maintenance script.
- * Result: -1 when an argument is NULL or not a plain name (letters, digits
- * and "/._-+,:@="), otherwise what system() returned.
+ * Result: -1 when an argument is NULL, not a plain name (letters, digits
+ * and "/._-+,:@="), begins with '-', or makes the command line longer than
+ * 255 characters (nothing runs), otherwise what system() returned.
  */
 int xml_validate_file(const char *arg1, const char *arg2);
 int xml_backup_file(const char *arg1, const char *arg2);
