@@ -56,6 +56,16 @@ TEST(StoreHandle, FailedLoadLeavesTheHandleEmptyAndUsable)
     EXPECT_EQ(xml_load_document(s, kStore.c_str()), 0);
     EXPECT_EQ(xml_is_loaded(s), 1);
     EXPECT_NE(get_pCtxt(s), nullptr);
+
+    // A loaded handle refuses another document and keeps its own.
+    xmlDocPtr first = get_pDoc(s);
+    debug_reset();
+    EXPECT_EQ(xml_load_document(s, "/nonexistent/missing.xml"), -1);
+    EXPECT_EQ(xml_read_memory(s, "<other/>"), -1);
+    EXPECT_EQ(store_records(), (Texts{rec("Refusing to load /nonexistent/missing.xml: the handle holds a document already"),
+                                      rec("Refusing to load a text: the handle holds a document already")}));
+    EXPECT_EQ(xml_is_loaded(s), 1);
+    EXPECT_EQ(get_pDoc(s), first);
     EXPECT_EQ(xml_fini(s), 0);
 }
 
@@ -131,6 +141,13 @@ TEST(StoreHandle, ReadMemoryRecordsOnlyWithErrno)
     errno = ENOENT;
     EXPECT_EQ(xml_read_memory(s, "<a>"), -1);
     EXPECT_EQ(store_records(), Texts{rec(std::string("xml_read_memory: ") + strerror(ENOENT))});
+
+    // The bound on what entity references expand to, as for files.
+    debug_reset();
+    EXPECT_EQ(xml_read_memory(s, expanding(repeat("&e;", 1025)).c_str()), -1);
+    EXPECT_EQ(store_records(), Texts{rec("xml_read_memory: entity references expand to more than 1048576 bytes")});
+    EXPECT_EQ(xml_is_loaded(s), 0);
+    EXPECT_EQ(xml_read_memory(s, expanding(repeat("&e;", 1024)).c_str()), 0);
     xml_fini(s);
 }
 
