@@ -100,6 +100,7 @@ int open_delta_file(const char *name)
         return -2;
     }
     /* The lines go to a new file beside it, renamed over it at the end. */
+    xmldata_target_clear_leftovers(&delta_target);
     fd = xmldata_target_create(&delta_target, delta_tmp, sizeof(delta_tmp));
     if (fd < 0) {
         xmldata_target_release(&delta_target);

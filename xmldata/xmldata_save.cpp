@@ -265,7 +265,7 @@ static void record_refusal(const XmldataTarget *t, const char *filename)
                        t->path);
         break;
     case REFUSED_ROOT_TARGET:
-        XMLDATA_RECORD("[%s]:[%s] - Refusing to follow %s as root: %s is owned by another user than its folder",
+        XMLDATA_RECORD("[%s]:[%s] - Refusing to follow %s as root: %s is not owned by the owner of the link's folder",
                        xmldata_str(filename), t->path);
         break;
     case REFUSED_NOT_REGULAR:
@@ -617,7 +617,7 @@ static int is_leftover(const char *name, const char *prefix, size_t prefix_len)
 /* Removes the temporary files of earlier saves of the target that never
  * got renamed (a killed run): regular files named as this save names its
  * own.  One that cannot be removed is left; it harms nothing. */
-static void remove_leftovers(const XmldataTarget *t)
+extern "C" void xmldata_target_clear_leftovers(const XmldataTarget *t)
 {
     char prefix[SAVE_PATH_MAX];
     int n = snprintf(prefix, sizeof(prefix), ".%s" TMP_INFIX, t->base);
@@ -661,7 +661,7 @@ static int save_into(xmlDocPtr doc, XmldataTarget *t, const char *filename, int 
         errno = t->err ? t->err : EBADF;
         return -1;
     }
-    remove_leftovers(t);
+    xmldata_target_clear_leftovers(t);
     for (int attempt = 0; attempt < SAVE_ATTEMPTS; attempt++) {
         rc = replace_once(doc, t, renamed);
         if (rc == 0 || errno != EAGAIN)

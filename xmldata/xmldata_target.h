@@ -57,6 +57,8 @@ int xmldata_save_held(XmlState *state, XmldataTarget *t, const char *filename, i
  * xmldata_target_discard closes fd and removes the temporary file.
  */
 int xmldata_target_create(XmldataTarget *t, char *tmp, size_t tmp_size);
+/* Removes the temporary files of earlier runs that were killed. */
+void xmldata_target_clear_leftovers(const XmldataTarget *t);
 int xmldata_target_commit(XmldataTarget *t, int fd, const char *tmp, int *replaced);
 void xmldata_target_discard(XmldataTarget *t, int fd, const char *tmp);
 
