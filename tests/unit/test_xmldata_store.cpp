@@ -346,9 +346,10 @@ TEST_F(Save, TemporaryFileSwappedForALinkChangesNothingButD)
     }
 }
 
-// The owner of D's folder swapping that folder for a link to a root-only
-// folder once the save has resolved it: the save stays in the folder it
-// resolved.  Done as an unprivileged user where this runs as root.
+// The owner of D's folder swapping that folder, or D itself, for a link
+// into a root-only folder once the save has resolved it: the save stays in
+// the folder it resolved and replaces only the name D.  Done as an
+// unprivileged user where this runs as root.
 std::string swap_command;
 
 void swap_folder(int step, const char *)
@@ -357,7 +358,7 @@ void swap_folder(int step, const char *)
         ADD_FAILURE() << "cannot swap: " << swap_command;
 }
 
-TEST_F(Save, FolderSwappedForALinkDuringTheSaveChangesNothingElsewhere)
+TEST_F(Save, SwappedForALinkAfterTheFolderIsHeldChangesNothingElsewhere)
 {
     std::string as_user;
     if (geteuid() == 0) {
@@ -365,20 +366,30 @@ TEST_F(Save, FolderSwappedForALinkDuringTheSaveChangesNothingElsewhere)
             GTEST_SKIP() << "setpriv cannot run as uid 65534 here";
         as_user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     }
-    swap_command = as_user + "sh -c 'cd \"" + dir + "/u\" && mv sub old && ln -s ../v sub'";
+    const struct {
+        int step;
+        const char *swap;
+        const char *saved;  // where the document is afterwards
+    } cases[] = {
+        {XMLDATA_SAVE_HELD, "mv sub old && ln -s ../v sub", "u/old/d.xml"},
+        {XMLDATA_SAVE_CREATED, "mv sub old && ln -s ../v sub", "u/old/d.xml"},
+        {XMLDATA_SAVE_HELD, "rm sub/d.xml && ln -s ../../v/d.xml sub/d.xml", "u/sub/d.xml"},
+    };
     xmldata_save_hook = swap_folder;
-    for (int step : {XMLDATA_SAVE_HELD, XMLDATA_SAVE_CREATED}) {
-        SCOPED_TRACE(step);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.swap);
         ASSERT_EQ(sh("rm -rf u v && chmod 0755 . && mkdir -p u/sub v && echo old > u/sub/d.xml && "
                      "echo secret > v/d.xml && chmod 0600 v/d.xml && chmod 0700 v && "
                      "{ test $(id -u) != 0 || chown -R 65534:65534 u; }"),
                   0);
-        swap = {step, false, "", 0};
+        swap_command = as_user + "sh -c 'cd \"" + dir + "/u\" && " + c.swap + "'";
+        swap = {c.step, false, "", 0};
         EXPECT_EQ(xml_save_document(state, at("u/sub/d.xml").c_str()), 0);
         EXPECT_EQ(swap.swaps, 1);
         EXPECT_EQ(read_file(at("v/d.xml")), "secret\n");
         EXPECT_EQ(sh("test \"$(ls -A v)\" = d.xml"), 0) << "a file was made in the other folder";
-        EXPECT_EQ(read_file(at("u/old/d.xml")), read_file(kStore));
+        EXPECT_EQ(sh(std::string("test -f ") + c.saved + " && ! test -L " + c.saved), 0);
+        EXPECT_EQ(read_file(at(c.saved)), read_file(kStore));
     }
 }
 
