@@ -51,6 +51,9 @@ int process_setup(void)
     /* A standard error whose reader went away must not end the run half-way:
      * its writes fail and the job goes on. */
     signal(SIGPIPE, SIG_IGN);
+    /* Nor a file-size limit: a write past it fails with EFBIG, the save
+     * reports it and removes its temporary file. */
+    signal(SIGXFSZ, SIG_IGN);
     setvbuf(stderr, NULL, _IONBF, 0);
     return 0;
 }

@@ -22,6 +22,7 @@
 #include "../cli/console.h"
 #include "../cli/input_doc.h"
 #include "../xmldata/xmldata.h"
+#include "../xmldata/xmldata_target.h"
 
 #include "../common/banned.h"
 
@@ -67,6 +68,8 @@ int xml_cross_merge(const char *src_file, const char *new_file, const char *cros
     XmlState *new_doc = NULL;
     XmlState *src_doc = NULL;
     XmlState *list_doc = NULL;
+    XmldataTarget target;
+    int replaced = 0;
     char entry_path[CROSS_BUF_SIZE];
     char old_xpath[CROSS_BUF_SIZE];
     char new_xpath[CROSS_BUF_SIZE];
@@ -78,6 +81,9 @@ int xml_cross_merge(const char *src_file, const char *new_file, const char *cros
 
     console_log(0, "%s: Started\n", __func__);
     xml_lib_setup();
+    /* The output's folder is held for the run; a folder that cannot be
+     * held fails the save, if it comes to one. */
+    xmldata_target_hold(&target, dest_file);
 
     /* Loaded in this order: new file, source file, tag list. */
     new_doc = load_input_document(__func__, new_file, "NEW");
@@ -129,13 +135,19 @@ int xml_cross_merge(const char *src_file, const char *new_file, const char *cros
 
     /* Nothing carried over: no output file at all. */
     if (merged) {
-        if (xml_save_document(new_doc, dest_file) == -1) {
+        if (xmldata_save_held(new_doc, &target, dest_file, &replaced) == -1) {
             int err = errno;
 
-            console_log(0, "%s: ###Error Failed to save OUT xml file=[%s]\n", __func__, show_str(dest_file));
-            /* Without a file name the line above says all there is. */
-            if (dest_file)
-                console_log(0, "%s: ###Error Cannot save %s: %s\n", __func__, dest_file, xml_save_error_text(err));
+            if (replaced) {
+                console_log(0, "%s: ###Error %s holds the result, but its folder could not be flushed: %s\n",
+                            __func__, dest_file, xml_save_error_text(err));
+            } else {
+                console_log(0, "%s: ###Error Failed to save OUT xml file=[%s]\n", __func__, show_str(dest_file));
+                /* Without a file name the line above says all there is. */
+                if (dest_file)
+                    console_log(0, "%s: ###Error Cannot save %s: %s\n", __func__, dest_file,
+                                xml_save_error_text(err));
+            }
             result = 1;
         } else {
             console_log(1, "%s: Successfully saved file=[%s]\n", __func__, dest_file);
@@ -143,6 +155,7 @@ int xml_cross_merge(const char *src_file, const char *new_file, const char *cros
     }
 
 out:
+    xmldata_target_release(&target);
     /* Every handle created so far, the last created first. */
     if (list_doc)
         xml_fini(list_doc);

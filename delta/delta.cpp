@@ -24,6 +24,7 @@
 #include "../cli/reader.h"
 #include "../walk/walk.h"
 #include "../xmldata/xmldata_input.h"
+#include "../xmldata/xmldata_target.h"
 
 #include "../common/banned.h"
 
@@ -32,9 +33,10 @@ int delta_found = 0;
 int delta_add_pass = 0;
 xmlChar *delta_old_value = NULL;
 
-/* The file that delta_fp was opened on: only that file is ever removed. */
-static dev_t delta_dev;
-static ino_t delta_ino;
+/* The delta file's folder, held for the run, and the temporary file in it
+ * that delta_fp writes until it is renamed over the delta file. */
+static XmldataTarget delta_target = {-1, 0, {0}, NULL, 0, {}, EBADF, 0};
+static char delta_tmp[XMLDATA_TARGET_PATH_MAX];
 
 void clear_xpath_maps(void)
 {
@@ -103,32 +105,43 @@ int open_delta_file(const char *name)
     struct stat st;
     int fd;
 
+    xmldata_target_release(&delta_target);
     if (!name)
         return -1;
-    /* Refused before anything is opened: a device, a FIFO or a symlink is
-     * never truncated, written or removed. */
+    /* Refused before anything is made: a device, a FIFO or a symlink is
+     * never written, replaced or removed. */
     if (lstat(name, &st) == 0 && !S_ISREG(st.st_mode))
         return -2;
-    /* No symlink is followed, and a FIFO put in place since does not block. */
-    fd = open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return errno == ELOOP ? -2 : -1;
-    /* The name may have changed since the lstat: judge what was opened. */
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
+    if (xmldata_target_hold(&delta_target, name) != 0) {
+        int refused = delta_target.refusal != 0;
+
+        xmldata_target_release(&delta_target);
+        return refused ? -2 : -1;
+    }
+    /* Judge what was held: the name may have become a link since. */
+    if (strcmp(delta_target.path, name) != 0) {
+        xmldata_target_release(&delta_target);
         return -2;
     }
-    if (ftruncate(fd, 0) != 0 || !(delta_fp = fdopen(fd, "w"))) {
-        close(fd);
+    /* The lines go to a new file beside it, renamed over it at the end. */
+    xmldata_target_clear_leftovers(&delta_target);
+    fd = xmldata_target_create(&delta_target, delta_tmp, sizeof(delta_tmp));
+    if (fd < 0) {
+        xmldata_target_release(&delta_target);
         return -1;
     }
-    delta_dev = st.st_dev;
-    delta_ino = st.st_ino;
+    delta_fp = fdopen(fd, "w");
+    if (!delta_fp) {
+        xmldata_target_discard(&delta_target, fd, delta_tmp);
+        xmldata_target_release(&delta_target);
+        return -1;
+    }
     return 0;
 }
 
-int close_delta_file(void)
+int close_delta_file(int keep)
 {
+    int replaced = 0;
     int failed;
     int err;
 
@@ -136,11 +149,16 @@ int close_delta_file(void)
         return 0;
     failed = fflush(delta_fp) != 0 || ferror(delta_fp);
     err = errno;
-    if (fclose(delta_fp) != 0 && !failed) {
+    if (!failed && keep && xmldata_target_commit(&delta_target, fileno(delta_fp), delta_tmp, &replaced) != 0) {
         failed = 1;
         err = errno;
     }
+    fclose(delta_fp);
     delta_fp = NULL;
+    /* Not renamed: the delta file is as it was before the run. */
+    if (!replaced)
+        xmldata_target_discard(&delta_target, -1, delta_tmp);
+    delta_tmp[0] = '\0';
     if (failed) {
         console_log(0, "%s: ###Error writing the delta file failed: %s\n", __func__, strerror(err));
         return -1;
@@ -150,13 +168,13 @@ int close_delta_file(void)
 
 int remove_delta_file(const char *name)
 {
-    struct stat st;
+    int rc = xmldata_target_remove(&delta_target);
 
-    if (lstat(name, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != delta_dev || st.st_ino != delta_ino) {
+    if (rc > 0) {
         console_log(0, "%s: ###Error %s is no longer the file this run wrote, left in place\n", __func__, name);
         return -1;
     }
-    if (unlink(name) != 0) {
+    if (rc < 0) {
         console_log(0, "%s: ###Error cannot remove %s: %s\n", __func__, name, strerror(errno));
         return -1;
     }
@@ -251,9 +269,8 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
 
 void reset_delta_state(void)
 {
-    if (delta_fp)
-        fclose(delta_fp);
-    delta_fp = NULL;
+    close_delta_file(0);
+    xmldata_target_release(&delta_target);
     delta_found = 0;
     delta_add_pass = 0;
     xmlFree(delta_old_value);
@@ -295,12 +312,15 @@ int xml_create_xpath_delta(const char *src_file, const char *new_file, const cha
         result = xml_read_through_src_file(new_file, src_file);
     }
 
-    if (close_delta_file() != 0)
+    /* Only a run that went through replaces the delta file, and only one
+     * that found a delta; a failed run leaves the earlier file. */
+    if (close_delta_file(result == 0 && delta_found) != 0)
         result = 1;
     if (!delta_found) {
         console_log(0, "%s: ###No delta found\n", __func__);
-        if (remove_delta_file(delta_file) != 0)
+        if (result == 0 && remove_delta_file(delta_file) != 0)
             result = 1;
     }
+    xmldata_target_release(&delta_target);
     return result;
 }

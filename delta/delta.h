@@ -34,15 +34,16 @@ int check_delta(XmlState *nDoc, char *Xpath, char *nXpath, xmlTextReaderPtr read
  * (with an error line), else 0. */
 int save_xpath_to_file(const char *xpath, int kind);
 
-/* Opens the delta file as delta_fp, created or emptied, and notes which
- * file it is: 0, -1 when it cannot be opened, -2 when the name is not a
- * regular file (a symlink, device, FIFO or folder), which is left as it is. */
+/* Holds the delta file's folder and opens a new file in it as delta_fp: 0,
+ * -1 when it cannot be made, -2 when the name is not a regular file (a
+ * symlink, device, FIFO or folder), which is left as it is. */
 int open_delta_file(const char *name);
-/* Flushes and closes delta_fp: 0, or -1 with an error line when a write
- * failed (the file is then cut short). */
-int close_delta_file(void);
-/* Removes name only while it still is the regular file that
- * open_delta_file opened: 0, or -1 with an error line. */
+/* Flushes delta_fp and, with keep, renames it over the delta file; else
+ * removes it, leaving the delta file as it was.  0, or -1 with an error
+ * line when a write failed (the delta file is then as it was). */
+int close_delta_file(int keep);
+/* Removes the delta file found by open_delta_file, only while the name
+ * still is that file: 0, or -1 with an error line. */
 int remove_delta_file(const char *name);
 
 /* Empties mapXpath and mapNXpath so that a walk numbers from the start. */

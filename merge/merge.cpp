@@ -16,6 +16,7 @@
 #include "../cli/input_doc.h"
 #include "../cli/reader.h"
 #include "../walk/walk.h"
+#include "../xmldata/xmldata_target.h"
 #include "tally.h"
 
 #include "../common/banned.h"
@@ -70,6 +71,8 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
     char nXpath[XPATH_BUF_SIZE];
     XmlState *nDoc;
     XmlState *oDoc;
+    XmldataTarget target;
+    int replaced = 0;
     int result;
 
     memset(Xpath, 0, sizeof(Xpath));
@@ -100,22 +103,39 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
         return 1;
     }
 
+    /* D's folder is held from before D is read: the result goes where D
+     * was found, whatever is swapped on its path meanwhile.  A folder that
+     * cannot be held fails the save, after the walk has had its say. */
+    xmldata_target_hold(&target, dest_file);
+
     /* D is only read until the walk is over; a walk that failed anywhere,
-     * D not well formed included, leaves it as it was. */
+     * D not well formed included, leaves it as it was, and so does an
+     * error or warning of the XML library: status 1 always means that D
+     * is as it was, but where only its folder could not be flushed. */
     if (streamFile(dest_file, 0, Xpath, nXpath, nDoc, oDoc) != 0) {
         console_log(0, "%s: ###Error during merge, Discard changes to output XML\n", __func__);
         result = 1;
-    } else if (xml_save_document(nDoc, dest_file) == -1) {
+    } else if (xml_lib_error) {
+        console_log(0, "%s: ###Error XML library reported an error or warning, Discard changes to output XML\n", __func__);
+        result = 1;
+    } else if (xmldata_save_held(nDoc, &target, dest_file, &replaced) == -1) {
         int err = errno;
 
-        console_log(0, "%s: ###Error Failed to save OUT xml file:%s\n", __func__, show_str(dest_file));
-        console_log(0, "%s: ###Error Cannot save %s: %s\n", __func__, show_str(dest_file), xml_save_error_text(err));
+        if (replaced) {
+            console_log(0, "%s: ###Error %s holds the result, but its folder could not be flushed: %s\n", __func__,
+                        show_str(dest_file), xml_save_error_text(err));
+        } else {
+            console_log(0, "%s: ###Error Failed to save OUT xml file:%s\n", __func__, show_str(dest_file));
+            console_log(0, "%s: ###Error Cannot save %s: %s\n", __func__, show_str(dest_file),
+                        xml_save_error_text(err));
+        }
         result = 1;
     } else {
         console_log(1, "%s: Successfully saved out file:%s\n", __func__, show_str(dest_file));
         result = 0;
     }
 
+    xmldata_target_release(&target);
     xml_fini(oDoc);
     xml_fini(nDoc);
     xmlCleanupParser();

@@ -62,10 +62,23 @@ static void report_unopened(const char *filename)
     xmlGenericError(xmlGenericErrorContext, "%s", msg);
 }
 
+/* A handle is loaded once: a second load would lose the first document,
+ * or, failing, leave it answering queries for a handle said to be empty. */
+static int holds_document(const XmlState *state, const char *what)
+{
+    if (!state->pDoc)
+        return 0;
+    XMLDATA_RECORD("[%s]:[%s] - Refusing to load %s: the handle holds a document already", xmldata_str(what));
+    return 1;
+}
+
 extern "C" int xmldata_load_input(XmlState *state, const char *filename)
 {
-    int fd = xmldata_open_input(filename);
+    int fd;
 
+    if (holds_document(state, filename))
+        return XMLDATA_INPUT_LOADED;
+    fd = xmldata_open_input(filename);
     /* No parser options: whitespace text nodes are kept, so a document
      * saved later keeps the layout it was read with.  The name goes in as
      * the document's URL, for the library's messages. */
@@ -102,13 +115,22 @@ extern "C" int xml_load_document(XmlState *state, const char *filename)
 
 extern "C" int xml_read_memory(XmlState *state, const char *text)
 {
-    xmldata_index_drop(state->pDoc);
+    if (holds_document(state, "a text"))
+        return -1;
     state->pDoc = xmlReadMemory(text, (int)strlen(text), NULL, NULL, 0);
     if (!state->pDoc) {
         /* Only an errno left by the parse says more than the library
          * already reported through its error handler. */
         if (errno != 0)
             XMLDATA_RECORD("[%s]:[%s] - xml_read_memory: %s", strerror(errno));
+        return -1;
+    }
+    /* The same bound as for a file: a small text could fill the memory. */
+    if (xmldata_document_expansion(state->pDoc) != 0) {
+        XMLDATA_RECORD("[%s]:[%s] - xml_read_memory: entity references expand to more than %d bytes",
+                       XMLDATA_EXPANSION_LIMIT);
+        xmlFreeDoc(state->pDoc);
+        state->pDoc = NULL;
         return -1;
     }
     return bind_context(state, text);

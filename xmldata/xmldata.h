@@ -30,17 +30,21 @@ typedef struct XmlState {
 } XmlState;
 
 /*
- * Handle and lifecycle.  xml_save_document writes the document, in its own
- * encoding, to a new file beside the target and renames it over the target
- * (which keeps its owner and mode): the target holds the old or the whole
- * new document, never a part.  A symbolic link is followed, and its target
- * replaced, only when the link is owned by root, by the caller or by the
- * owner of its folder.  It refuses, with -1 and the target untouched, an
- * encoding the library cannot read back (errno EILSEQ), another link
- * (ELOOP), a target that is not a regular file (ENOTSUP, EISDIR) and a
- * folder where no temporary file can be made; otherwise errno tells which
- * system call failed.  xml_save_error_text gives the reason for such an
- * errno as a text.
+ * Handle and lifecycle.  A handle holds one document: loading into a
+ * loaded handle is refused.  xml_save_document writes the document, in its
+ * own encoding, to a new file beside the target and renames it over the
+ * target (which keeps its owner and mode, not its extended attributes):
+ * the target holds the old or the whole new document, never a part.  The
+ * target's folder is resolved once and every step is done in it.  A
+ * symbolic link is followed, and its target replaced, only when the link
+ * is owned by root, by the caller or by the owner of its folder, and, as
+ * root, only to a file of that folder's owner.  It refuses, with -1 and
+ * the target untouched, an encoding the library cannot read back (errno
+ * EILSEQ), another link (ELOOP; EXDEV for one root does not follow), a
+ * target that is not a regular file (ENOTSUP, EISDIR) and a folder where
+ * no temporary file can be made; otherwise errno tells which system call
+ * failed (only a failed flush of the folder comes after the rename).
+ * xml_save_error_text gives the reason for such an errno as a text.
  */
 XmlState *xml_init(void);
 int xml_is_loaded(XmlState *state);
@@ -108,8 +112,9 @@ xmlNodePtr xml_append_element(XmlState *state, xmlNodePtr parent, const char *na
 
 /*
  * File maintenance through the device's XML maintenance script.
- * Result: -1 when an argument is NULL or not a plain name (letters, digits
- * and "/._-+,:@="), otherwise what system() returned.
+ * Result: -1 when an argument is NULL, not a plain name (letters, digits
+ * and "/._-+,:@="), begins with '-', or makes the command line longer than
+ * 255 characters (nothing runs), otherwise what system() returned.
  */
 int xml_validate_file(const char *arg1, const char *arg2);
 int xml_backup_file(const char *arg1, const char *arg2);

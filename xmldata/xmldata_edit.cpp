@@ -211,15 +211,22 @@ static int add_step_attributes(xmlNodePtr node, char *scan)
 
     while ((at = strchr(scan, '@')) != NULL) {
         char *eq = strchr(at + 1, '=');
+        char *end = eq;
         char *value = NULL;
 
         if (!eq)
             return -1;
-        *eq = '\0';
+        /* Blanks before the '=' belong to the test, not to the name. */
+        while (end > at + 1 && end[-1] == ' ')
+            end--;
+        *end = '\0';
         scan = read_value(eq + 1, &value);
         if (!scan)
             return -1;
-        if (!node || !xmlNewProp(node, BAD_CAST(at + 1), BAD_CAST value))
+        /* A name that is none, or one given twice, would make a document
+         * that no parser reads back. */
+        if (!node || xmlValidateName(BAD_CAST(at + 1), 0) != 0 || xmlHasProp(node, BAD_CAST(at + 1)) ||
+            !xmlNewProp(node, BAD_CAST(at + 1), BAD_CAST value))
             return -1;
     }
     return 0;
@@ -258,6 +265,12 @@ extern "C" int xml_insert_node_with_attr(XmlState *state, const char *xparent, c
     bracket = strchr(step, '[');
     if (bracket)
         *bracket = '\0';
+    if (xmlValidateName(BAD_CAST step, 0) != 0) {
+        XMLDATA_RECORD("[%s]:[%s] - %s: +Error Invalid element name: xparent=%s, nodename=%s", __func__,
+                       xmldata_str(xparent), xmldata_str(nodename));
+        malformed = 1;
+        goto out;
+    }
     tmp = xmlNewNode(NULL, BAD_CAST step);
     if (bracket && add_step_attributes(tmp, bracket + 1) != 0) {
         /* A malformed step changes nothing and has only this record. */

@@ -29,6 +29,7 @@ extern "C" {
 #define XMLDATA_INPUT_NOT_REGULAR (-2)   /* a FIFO, device, directory or socket */
 #define XMLDATA_INPUT_UNPARSED (-3)      /* not well formed, or no context */
 #define XMLDATA_INPUT_EXPANDS (-4)       /* entity references expand too far */
+#define XMLDATA_INPUT_LOADED (-5)        /* the handle holds a document already */
 
 /*
  * Opens an input for reading without blocking: a regular file, or standard

@@ -2,7 +2,9 @@
  * Document store: file maintenance handed to the device's XML maintenance
  * script.  Each operation runs one command line through the shell and
  * passes the script's status back; the work itself is the script's.  The
- * arguments go in unquoted, so only plain names are accepted.
+ * arguments go in unquoted, so only plain names are accepted, none that
+ * the script would take for an option, and none that would make the line
+ * longer than it may be: a line cut short would run with other arguments.
  */
 #include "xmldata.h"
 #include "xmldata_log.h"
@@ -18,7 +20,7 @@
 #define QARN_XML_SCRIPT "/opt/qarn/bin/qarn_xml.sh"
 #endif
 
-/* Room for one command line, terminator included: longer lines are cut. */
+/* Room for one command line, terminator included: longer lines are refused. */
 #define SCRIPT_CMD_SIZE 256
 
 /*
@@ -43,13 +45,15 @@ static int is_plain_name(const char *arg)
 
 /*
  * Runs "QARN_XML_SCRIPT subcommand arg1 arg2".  Result: -1 when an
- * argument is missing or not a plain name (nothing runs; a name that is
- * refused has a record), otherwise what system() gives: 0, the wait status
- * (exit code times 256), or -1 when no shell could be started.
+ * argument is missing, not a plain name, begins with '-' or makes the line
+ * longer than SCRIPT_CMD_SIZE - 1 characters (nothing runs; an argument
+ * that is refused has a record), otherwise what system() gives: 0, the
+ * wait status (exit code times 256), or -1 when no shell could be started.
  */
 static int run_script(const char *subcommand, const char *arg1, const char *arg2)
 {
     char cmd[SCRIPT_CMD_SIZE];
+    int len;
 
     if (!arg1 || !arg2)
         return -1;
@@ -58,8 +62,20 @@ static int run_script(const char *subcommand, const char *arg1, const char *arg2
                        arg1, arg2);
         return -1;
     }
+    if (arg1[0] == '-' || arg2[0] == '-') {
+        XMLDATA_RECORD("[%s]:[%s] - argument begins with '-', refused:%s", arg1[0] == '-' ? arg1 : arg2);
+        return -1;
+    }
     memset(cmd, 0, sizeof(cmd));
-    snprintf(cmd, sizeof(cmd), "%s %s %s %s", QARN_XML_SCRIPT, subcommand, arg1, arg2);
+    len = snprintf(cmd, sizeof(cmd), "%s %s %s %s", QARN_XML_SCRIPT, subcommand, arg1, arg2);
+    if (len < 0 || (size_t)len >= sizeof(cmd)) {
+        /* The argument that does not fit: the first, when the line is too
+         * long already with it. */
+        size_t head = strlen(QARN_XML_SCRIPT) + 1 + strlen(subcommand) + 1 + strlen(arg1);
+
+        XMLDATA_RECORD("[%s]:[%s] - command line too long, refused:%s", head >= sizeof(cmd) ? arg1 : arg2);
+        return -1;
+    }
     return system(cmd);
 }
 

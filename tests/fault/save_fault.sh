@@ -4,9 +4,11 @@
 #
 #   unwritable  D's folder lets no file be made (as nobody where this runs
 #               as root): status 1, D untouched
-#   full        the file size limit is reached while the result is written
-#               for a D that is a link: status 1, D's target untouched, no
-#               temporary file left
+#   full        the file size limit (a plain ulimit -f) is reached while the
+#               result is written for a D that is a link: status 1, D's
+#               target untouched, no temporary file left
+#   chown       as root, D's owner cannot be given to the result (an owner
+#               unknown in a user namespace): status 1, D untouched
 #   kill        SIGKILL at 20 moments of a large merge, drawn from a fixed
 #               seed, every other one as soon as the temporary file
 #               appears: D is always the old or the whole new file, and the
@@ -79,9 +81,19 @@ full)
     make_files 1000
     mv d.xml real.xml && ln -s real.xml d.xml
     # Standard error goes through a pipe, which the limit does not cut.
-    (trap '' XFSZ && ulimit -f 8 && xmlcfg) 2>&1 | cat > "$work/err"
+    (ulimit -f 8 && xmlcfg) 2>&1 | cat > "$work/err"
     expect_refused "${PIPESTATUS[0]}" "File too large"
     [ -L d.xml ] || say "D is no longer a link"
+    ;;
+chown)
+    make_files 50
+    [ "$(id -u)" = 0 ] || skip "only root gives the result D's owner"
+    chown 1234:1234 d.xml
+    unshare -r true 2> /dev/null || skip "no user namespace can be made here"
+    # Inside, root maps to root only: uid 1234 is unknown there.
+    unshare -r ${XMLCFG_EMULATOR:-} "$bin" -v 0 -s o.xml -n n.xml -d d.xml 2> "$work/err"
+    expect_refused $? "Invalid argument"
+    [ "$(stat -c %u d.xml)" = 1234 ] || say "D changed its owner"
     ;;
 kill)
     make_files 2000

@@ -73,9 +73,10 @@ TEST_F(DeltaFiles, WriteThatFailsIsAnError)
     delta_fp = nullptr;
 }
 
-// Only the regular file this run opened is ever removed: not a symlink, a
-// FIFO or a device, and not another file put in its place.
-TEST_F(DeltaFiles, RemovesOnlyTheFileItOpened)
+// The delta file is replaced whole or left as it was, and only the
+// regular file found at the start is ever removed: not a symlink, a FIFO
+// or a device, and not another file put in its place.
+TEST_F(DeltaFiles, ReplacesOrRemovesOnlyTheFileItFound)
 {
     const std::string name = at("delta.txt");
     write_file(at("target.txt"), "keep\n");
@@ -86,20 +87,27 @@ TEST_F(DeltaFiles, RemovesOnlyTheFileItOpened)
     EXPECT_EQ(open_delta_file("/dev/null"), -2);
     EXPECT_EQ(open_delta_file(at("no/such").c_str()), -1);
 
-    // An old file is emptied and, unchanged, removed.
+    // An old file stays as it was until the new one replaces it, or until
+    // it is removed; a file not kept leaves it as it was.
     ASSERT_EQ(unlink(name.c_str()), 0);
     write_file(name, "old\n");
-    ASSERT_EQ(open_delta_file(name.c_str()), 0);
-    EXPECT_EQ(close_delta_file(), 0);
-    EXPECT_EQ(read_file(name), "");
+    for (int keep : {1, 0}) {
+        ASSERT_EQ(open_delta_file(name.c_str()), 0);
+        fputs("ADD=/c[1]\n", delta_fp);
+        EXPECT_EQ(read_file(name), keep ? "old\n" : "ADD=/c[1]\n");
+        EXPECT_EQ(close_delta_file(keep), 0);
+        EXPECT_EQ(read_file(name), "ADD=/c[1]\n");
+    }
     EXPECT_EQ(remove_delta_file(name.c_str()), 0);
     EXPECT_NE(access(name.c_str(), F_OK), 0);
+    EXPECT_EQ(system(("test \"$(ls -A '" + dir + "')\" = \"$(printf 'fifo\\ntarget.txt')\"").c_str()), 0)
+        << "a temporary file is left";
 
     // Replaced during the run by a file or a symlink: both stay.
+    write_file(name, "old\n");
     for (bool link : {false, true}) {
         ASSERT_EQ(open_delta_file(name.c_str()), 0);
-        EXPECT_EQ(close_delta_file(), 0);
-        // Made while the run's file still exists, so never on its inode.
+        EXPECT_EQ(close_delta_file(0), 0);
         if (link)
             ASSERT_EQ(symlink("target.txt", at("new").c_str()), 0);
         else
@@ -108,8 +116,8 @@ TEST_F(DeltaFiles, RemovesOnlyTheFileItOpened)
         const std::string err = stderr_of([&] { EXPECT_EQ(remove_delta_file(name.c_str()), -1); });
         EXPECT_NE(err.find("###Error " + name + " is no longer the file this run wrote"), std::string::npos) << err;
         EXPECT_EQ(read_file(name), link ? "keep\n" : "other\n");
-        ASSERT_EQ(unlink(name.c_str()), 0);
     }
+    reset_delta_state();
 }
 
 // Every run of a driver starts from the same state, whatever the previous
@@ -148,13 +156,13 @@ void broken_stderr()
 void full_disk()
 {
     const struct rlimit limit = {4, 4};
-    signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 // Started with standard error closed, a run must not take descriptor 2 for
 // the delta file; with a pipe nobody reads, it must not die of SIGPIPE; a
-// delta file cut by a full disk (files of 4 bytes at most) gives status 1.
+// full disk (files of 4 bytes at most) gives status 1 and leaves the
+// earlier delta file as it was.
 TEST_F(DeltaFiles, ClosedOrBrokenStandardErrorFullDisk)
 {
     write_file(at("src.xml"), "<c><a>1</a></c>");
@@ -163,7 +171,7 @@ TEST_F(DeltaFiles, ClosedOrBrokenStandardErrorFullDisk)
         void (*how)(void);
         int status;
         const char *delta;
-    } rows[] = {{close_stderr, 0, "MOD=/c[1]/a[1]\n"}, {broken_stderr, 0, "MOD=/c[1]/a[1]\n"}, {full_disk, 1, "MOD="}};
+    } rows[] = {{close_stderr, 0, "MOD=/c[1]/a[1]\n"}, {broken_stderr, 0, "MOD=/c[1]/a[1]\n"}, {full_disk, 1, "MOD=/c[1]/a[1]\n"}};
     for (const auto &r : rows) {
         const pid_t pid = fork();
         if (pid == 0) {

@@ -105,24 +105,34 @@ TEST_F(Edit, InsertWithAttrReadsTheStepForms)
 
 TEST_F(Edit, InsertWithAttrRefusesMalformedStepsWithOneRecord)
 {
-    const char *const bad[] = {
-        "apn[@id]",                      // no '='
-        "apn[@id=1]",                    // no apostrophes
-        "apn[@id='1]",                   // no closing apostrophe
-        "apn[@id='1' and @type]",        // a later test breaks
-        "apn[@id='1' and @type='x]",     // a later test without its closing apostrophe
-        "apn[@id='1']@",                 // a stray '@' after the last test
-        "apn[@id=\"1]",                  // no closing double quote
-        "apn[@id=concat('1']",           // concat() not closed
-        "apn[@id=concat('1' x)]",        // no ',' between its pieces
-        "apn[@id=concat()]",             // no piece at all
+    const std::string syntax = "Inavlid attribute syntax", name = "Invalid element name";
+    const struct {
+        const char *step;
+        const std::string &record;
+    } bad[] = {
+        {"apn[@id]", syntax},                   // no '='
+        {"apn[@id=1]", syntax},                 // no apostrophes
+        {"apn[@id='1]", syntax},                // no closing apostrophe
+        {"apn[@id='1' and @type]", syntax},     // a later test breaks
+        {"apn[@id='1' and @type='x]", syntax},  // a later test without its closing apostrophe
+        {"apn[@id='1']@", syntax},              // a stray '@' after the last test
+        {"apn[@id=\"1]", syntax},               // no closing double quote
+        {"apn[@id=concat('1']", syntax},        // concat() not closed
+        {"apn[@id=concat('1' x)]", syntax},     // no ',' between its pieces
+        {"apn[@id=concat()]", syntax},          // no piece at all
+        // What would be saved as a file that no parser reads back.
+        {"apn[@id='1' and @id='2']", syntax},   // an attribute twice
+        {"apn[@a b='1']", syntax},              // no XML names
+        {"apn[@1='1']", syntax},
+        {"a b><evil/", name},
+        {"1apn[@id='1']", name},
+        {"", name},
     };
-    for (const char *step : bad) {
+    for (const auto &b : bad) {
         debug_reset();
-        EXPECT_EQ(xml_insert_node_with_attr(state, "/config/wifi", step), -1) << step;
-        EXPECT_EQ(store_records(), Texts{rec(std::string("xml_insert_node_with_attr: +Error Inavlid attribute "
-                                                         "syntax: xparent=/config/wifi, nodename=") +
-                                             step)});
+        EXPECT_EQ(xml_insert_node_with_attr(state, "/config/wifi", b.step), -1) << b.step;
+        EXPECT_EQ(store_records(),
+                  Texts{rec("xml_insert_node_with_attr: +Error " + b.record + ": xparent=/config/wifi, nodename=" + b.step)});
     }
     EXPECT_EQ(body(), kBody);
 }

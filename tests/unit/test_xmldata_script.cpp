@@ -78,23 +78,36 @@ TEST_F(Script, CommandLinesAndStatus)
               "3:backup_xml x y\n");
 }
 
-TEST_F(Script, LongCommandLineIsCutAt255AndStillRun)
+// A line over 255 characters, or an argument the script would take for an
+// option, runs nothing and has a record naming the argument.
+TEST_F(Script, LongLineOrOptionIsRefused)
 {
     const std::string script = RECORD_SCRIPT;
     ASSERT_LT(script.size(), 200u) << "the cut must fall after the script's path";
     setenv("XMLCFG_SCRIPT_STATUS", "0", 1);
-
-    const std::string arg2(300, 'x');
-    EXPECT_EQ(xml_calculate_checksum_file("in.xml", arg2.c_str()), 0);
-    std::string full = script + " calculate_checksum in.xml " + arg2;
-    std::string ran = full.substr(0, 255);
-    EXPECT_EQ(read_file(log), "3:" + ran.substr(script.size() + 1) + "\n");
-
-    // A line of exactly 255 characters runs whole.
-    std::remove(log.c_str());
-    std::string fits(255 - (script.size() + strlen(" validate_xml a ")), 'y');
-    EXPECT_EQ(xml_validate_file("a", fits.c_str()), 0);
-    EXPECT_EQ(read_file(log), "3:validate_xml a " + fits + "\n");
+    const std::string fits(255 - (script.size() + strlen(" validate_xml a ")), 'y');
+    const std::string over = fits + "y", first(300, 'x');
+    const struct {
+        const char *arg1, *arg2;
+        std::string record;  // empty: runs
+    } rows[] = {
+        {"a", fits.c_str(), ""},
+        {"a", over.c_str(), "command line too long, refused:" + over},
+        {first.c_str(), "b", "command line too long, refused:" + first},
+        {"-f", "b", "argument begins with '-', refused:-f"},
+        {"a", "--force", "argument begins with '-', refused:--force"},
+    };
+    for (const auto &r : rows) {
+        std::remove(log.c_str());
+        debug_reset();
+        EXPECT_EQ(xml_validate_file(r.arg1, r.arg2), r.record.empty() ? 0 : -1) << r.record;
+        if (r.record.empty()) {
+            EXPECT_EQ(read_file(log), std::string("3:validate_xml ") + r.arg1 + " " + r.arg2 + "\n");
+        } else {
+            EXPECT_EQ(store_records(), std::vector<std::string>{rec(r.record)});
+            EXPECT_NE(access(log.c_str(), F_OK), 0) << "the script ran for " << r.record;
+        }
+    }
 }
 
 // The shipped script does the work when no status is forced.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -57,6 +58,16 @@ TEST(StoreHandle, FailedLoadLeavesTheHandleEmptyAndUsable)
     EXPECT_EQ(xml_load_document(s, kStore.c_str()), 0);
     EXPECT_EQ(xml_is_loaded(s), 1);
     EXPECT_NE(get_pCtxt(s), nullptr);
+
+    // A loaded handle refuses another document and keeps its own.
+    xmlDocPtr first = get_pDoc(s);
+    debug_reset();
+    EXPECT_EQ(xml_load_document(s, "/nonexistent/missing.xml"), -1);
+    EXPECT_EQ(xml_read_memory(s, "<other/>"), -1);
+    EXPECT_EQ(store_records(), (Texts{rec("Refusing to load /nonexistent/missing.xml: the handle holds a document already"),
+                                      rec("Refusing to load a text: the handle holds a document already")}));
+    EXPECT_EQ(xml_is_loaded(s), 1);
+    EXPECT_EQ(get_pDoc(s), first);
     EXPECT_EQ(xml_fini(s), 0);
 }
 
@@ -133,6 +144,13 @@ TEST(StoreHandle, ReadMemoryRecordsOnlyWithErrno)
     errno = ENOENT;
     EXPECT_EQ(xml_read_memory(s, "<a>"), -1);
     EXPECT_EQ(store_records(), Texts{rec(std::string("xml_read_memory: ") + strerror(ENOENT))});
+
+    // The bound on what entity references expand to, as for files.
+    debug_reset();
+    EXPECT_EQ(xml_read_memory(s, expanding(repeat("&e;", 1025)).c_str()), -1);
+    EXPECT_EQ(store_records(), Texts{rec("xml_read_memory: entity references expand to more than 1048576 bytes")});
+    EXPECT_EQ(xml_is_loaded(s), 0);
+    EXPECT_EQ(xml_read_memory(s, expanding(repeat("&e;", 1024)).c_str()), 0);
     xml_fini(s);
 }
 
@@ -251,6 +269,10 @@ TEST_F(Save, FollowsTrustedLinksReplacesOnlyRegularFilesAndClearsLeftovers)
          "test -L d.xml && test \"$(cat real)\" = old"},
         {"echo old > real && ln -s real d.xml && chown -h 65534 d.xml . real", true, 0,
          "test -L d.xml && cmp -s real T && test \"$(stat -c %u real)\" = 65534"},
+        // As root, a link in a user's folder leads only to that user's files.
+        {"echo old > real && ln -s real d.xml && chown -h 65534 d.xml .", true, EXDEV,
+         "test -L d.xml && test \"$(cat real)\" = old"},
+        {"mkdir r && ln -s r/new d.xml && chown -h 65534 d.xml .", true, EXDEV, "test -L d.xml && ! test -e r/new"},
         {"mkfifo fifo && ln -s fifo d.xml", false, ENOTSUP, "test -p fifo"},
         {"mkdir d.xml", false, EISDIR, "test -d d.xml"},
         {"echo old > d.xml && ln d.xml keep", false, 0, "cmp -s d.xml T && test \"$(cat keep)\" = old"},
@@ -333,7 +355,7 @@ TEST_F(Save, TemporaryFileSwappedForALinkChangesNothingButD)
     }
 }
 
-// The save's rename and syncs, seen through the linker's wrapping of the
+// The save's rename (renameat) and syncs, seen through the linker's wrapping of the
 // calls (tests/CMakeLists.txt): which file was on disk at the rename, and a
 // rename that fails on demand.
 struct SaveCalls {
@@ -343,7 +365,7 @@ struct SaveCalls {
 } calls;
 
 extern "C" int __real_fsync(int fd);
-extern "C" int __real_rename(const char *from, const char *to);
+extern "C" int __real_renameat(int from_dir, const char *from, int to_dir, const char *to);
 extern "C" int __wrap_fsync(int fd)
 {
     struct stat st;
@@ -353,17 +375,17 @@ extern "C" int __wrap_fsync(int fd)
         calls.synced.push_back(st.st_ino);
     return __real_fsync(fd);
 }
-extern "C" int __wrap_rename(const char *from, const char *to)
+extern "C" int __wrap_renameat(int from_dir, const char *from, int to_dir, const char *to)
 {
     struct stat st;
-    calls.synced_at_rename = stat(from, &st) == 0 &&
+    calls.synced_at_rename = fstatat(from_dir, from, &st, 0) == 0 &&
                              std::find(calls.synced.begin(), calls.synced.end(), st.st_ino) != calls.synced.end();
     if (calls.rename_errno) {
         errno = calls.rename_errno;
         return -1;
     }
     calls.renamed = true;
-    return __real_rename(from, to);
+    return __real_renameat(from_dir, from, to_dir, to);
 }
 
 TEST_F(Save, SyncsTheNewFileBeforeTheRenameTheFolderAfterAndFailsWithTheRename)
@@ -383,6 +405,53 @@ TEST_F(Save, SyncsTheNewFileBeforeTheRenameTheFolderAfterAndFailsWithTheRename)
     EXPECT_EQ(errno, EIO);
     EXPECT_EQ(read_file(d), "old\n");
     EXPECT_EQ(sh("test \"$(ls -A)\" = d.xml"), 0) << "the new file is removed";
+}
+
+// The owner of D's folder swapping that folder, or D itself, for a link
+// into a root-only folder once the save has resolved it: the save stays in
+// the folder it resolved and replaces only the name D.  Done as an
+// unprivileged user where this runs as root.
+std::string swap_command;
+
+void swap_folder(int step, const char *)
+{
+    if (step == swap.step && swap.swaps++ == 0 && system(swap_command.c_str()) != 0)
+        ADD_FAILURE() << "cannot swap: " << swap_command;
+}
+
+TEST_F(Save, SwappedForALinkAfterTheFolderIsHeldChangesNothingElsewhere)
+{
+    std::string as_user;
+    if (geteuid() == 0) {
+        if (system("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+            GTEST_SKIP() << "setpriv cannot run as uid 65534 here";
+        as_user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
+    const struct {
+        int step;
+        const char *swap;
+        const char *saved;  // where the document is afterwards
+    } cases[] = {
+        {XMLDATA_SAVE_HELD, "mv sub old && ln -s ../v sub", "u/old/d.xml"},
+        {XMLDATA_SAVE_CREATED, "mv sub old && ln -s ../v sub", "u/old/d.xml"},
+        {XMLDATA_SAVE_HELD, "rm sub/d.xml && ln -s ../../v/d.xml sub/d.xml", "u/sub/d.xml"},
+    };
+    xmldata_save_hook = swap_folder;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.swap);
+        ASSERT_EQ(sh("rm -rf u v && chmod 0755 . && mkdir -p u/sub v && echo old > u/sub/d.xml && "
+                     "echo secret > v/d.xml && chmod 0600 v/d.xml && chmod 0700 v && "
+                     "{ test $(id -u) != 0 || chown -R 65534:65534 u; }"),
+                  0);
+        swap_command = as_user + "sh -c 'cd \"" + dir + "/u\" && " + c.swap + "'";
+        swap = {c.step, false, "", 0};
+        EXPECT_EQ(xml_save_document(state, at("u/sub/d.xml").c_str()), 0);
+        EXPECT_EQ(swap.swaps, 1);
+        EXPECT_EQ(read_file(at("v/d.xml")), "secret\n");
+        EXPECT_EQ(sh("test \"$(ls -A v)\" = d.xml"), 0) << "a file was made in the other folder";
+        EXPECT_EQ(sh(std::string("test -f ") + c.saved + " && ! test -L " + c.saved), 0);
+        EXPECT_EQ(read_file(at(c.saved)), read_file(kStore));
+    }
 }
 
 TEST_F(Store, ExistenceAndCount)
