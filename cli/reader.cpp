@@ -25,6 +25,12 @@ static void quiet(void *arg, const char *msg, xmlParserSeverities severity, xmlT
     (void)locator;
 }
 
+static void quiet_structured(void *arg, xmlErrorPtr error)
+{
+    (void)arg;
+    (void)error;
+}
+
 /* 1 when doc's internal subset declares an entity of its own. */
 static int declares_entities(xmlDocPtr doc)
 {
@@ -54,6 +60,7 @@ static int count_entities_first(const char *file)
     if (!reader)
         goto out;
     xmlTextReaderSetErrorHandler(reader, quiet, NULL);
+    xmlTextReaderSetStructuredErrorHandler(reader, quiet_structured, NULL);
     while ((ret = xmlTextReaderRead(reader)) == 1) {
         /* The internal subset lies before the root element. */
         if (!declared) {
