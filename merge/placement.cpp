@@ -200,7 +200,9 @@ static int move_back_to_siblings(XmlState *doc, const char *path, char *moved)
     count = selected_count(doc, first);
     if (count < 0 || k <= (long)count + 1)
         return 0;
-    snprintf(parent, sizeof(parent), "%s[%d]", first, count + 1);
+    /* A lower position has no more digits: it always fits. */
+    if (snprintf(parent, sizeof(parent), "%s[%d]", first, count + 1) >= (int)sizeof(parent))
+        return 0;
     moved_steps.emplace_back(std::string(path, len), std::string(parent));
     /* The lower position is no longer: the path still fits. */
     snprintf(moved, XPATH_BUF_SIZE, "%s%s", parent, path + len);
