@@ -74,10 +74,37 @@ static void count_for_summary(const char *fmt)
         quiet_counts.saved = 1;
 }
 
+/* The run's first error line, formatted, without its line feed. */
+static char first_error[1024];
+
+/* Keeps the first error line, whether or not the level shows it. */
+static void keep_first_error(const char *fmt, va_list ap)
+{
+    size_t len;
+
+    if (first_error[0] != '\0' || strstr(fmt, "###Error") == NULL)
+        return;
+    if (vsnprintf(first_error, sizeof first_error, fmt, ap) < 0) {
+        first_error[0] = '\0';
+        return;
+    }
+    len = strlen(first_error);
+    while (len > 0 && first_error[len - 1] == '\n')
+        first_error[--len] = '\0';
+}
+
+const char *console_first_error(void)
+{
+    return first_error;
+}
+
 void console_log(int level, const char *fmt, ...)
 {
     va_list ap;
 
+    va_start(ap, fmt);
+    keep_first_error(fmt, ap);
+    va_end(ap);
     if (quiet_mode) {
         /* Every error line is level 0; the counted lines are 0 or 1. */
         if (level > 1)
@@ -97,6 +124,9 @@ void console_keep(int level, const char *fmt, ...)
 {
     va_list ap;
 
+    va_start(ap, fmt);
+    keep_first_error(fmt, ap);
+    va_end(ap);
     if (!quiet_mode && level > verbose_level)
         return;
     va_start(ap, fmt);

@@ -42,6 +42,10 @@ int process_setup(void);
 void console_log(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 /* As console_log, and printed under -q too: the run's last line. */
 void console_keep(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+/* The run's first error line ("###Error" in the format) as console_log
+ * or console_keep formatted it, shown or not, without its line feed; ""
+ * when there was none.  A line longer than 1023 bytes is cut. */
+const char *console_first_error(void);
 /* Printed only under -q: the run's summary line. */
 void console_quiet(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 

@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "console.h"
@@ -17,6 +18,7 @@
 #include "../crossmerge/crossmerge.h"
 #include "../delta/delta.h"
 #include "../merge/merge.h"
+#include "../merge/report.h"
 #include "../merge/tally.h"
 
 #include "../common/banned.h"
@@ -38,27 +40,82 @@ static void print_usage(void)
 
 /* The options as getopt reads them: a letter followed by ':' takes an
  * operand. */
-static const char option_letters[] = "cpmqv:s:d:o:n:x:t:";
+static const char option_letters[] = "cpmqv:s:d:o:n:x:t:r:w:";
+
+/* The file options, in the order their refusals are looked for. */
+enum { OPT_O, OPT_S, OPT_N, OPT_D, OPT_X, OPT_T, FILE_OPTIONS };
+static const char file_option_letters[FILE_OPTIONS + 1] = "osndxt";
+
+enum { MODE_MERGE, MODE_DELTA, MODE_CROSS, MODE_VALIDATE };
+
+/* What the command line asked for, as read. */
+struct CommandLine {
+    const char *file[FILE_OPTIONS];   /* the last operand of each file option */
+    int given[FILE_OPTIONS];          /* occurrences of each */
+    int twice;                        /* the first file option given twice, or -1 */
+    char modes[2];                    /* the first two mode options, in order */
+    const char *level_out_of_range;   /* the first -v level that fits no int */
+    int verbose_given;
+    int quiet;
+    int discard_local_tags;
+    const char *operand;              /* the first argument no option takes */
+    const char *src_file;             /* -s or -o, the later: the banner's name */
+    const char *report;               /* -r: the merge's report */
+    const char *out;                  /* -w: the merge's result instead of D */
+    int report_given;
+    int out_given;
+    int dry_run;                      /* --dry-run */
+    const char *conflicts;            /* --conflicts=WHAT, the last */
+    const char *report_values;        /* --report-values=WHAT, the last */
+};
+
+/* Takes arg when it is one of the merge's long options: 1, or 0. */
+static int take_long_option(const char *arg, struct CommandLine *cl)
+{
+    if (strcmp(arg, "--dry-run") == 0)
+        cl->dry_run = 1;
+    else if (strncmp(arg, "--conflicts", 11) == 0 && (arg[11] == '=' || arg[11] == '\0'))
+        cl->conflicts = arg[11] == '=' ? arg + 12 : "";
+    else if (strncmp(arg, "--report-values", 15) == 0 && (arg[15] == '=' || arg[15] == '\0'))
+        cl->report_values = arg[15] == '=' ? arg + 16 : "";
+    else
+        return 0;
+    return 1;
+}
 
 /*
  * Looks for --help or --version where getopt would meet them as options:
  * before a "--" that ends the options, not as the operand of -s, -v and the
  * like, and not after an option letter that getopt would refuse (its error
- * comes first, as before).  Every other argument, other long forms such as
- * --foo included, is left to getopt.  Returns the argument found, or NULL.
+ * comes first, as before).  The merge's long options met on the way are
+ * read into cl and taken out of argv, so that getopt never sees them; at
+ * any other long form, such as --foo, an error line says so and the scan
+ * ends, leaving it to getopt's diagnostic.  Every other argument is left
+ * to getopt.  Returns the argument found, or NULL.
  */
-static const char *long_option_asked(int argc, char **argv)
+static const char *scan_long_options(int *argc, char **argv, struct CommandLine *cl)
 {
     int i;
     size_t j;
 
-    for (i = 1; i < argc; i++) {
+    for (i = 1; i < *argc; i++) {
         const char *arg = argv[i];
 
         if (strcmp(arg, "--help") == 0 || strcmp(arg, "--version") == 0)
             return arg;
         if (strcmp(arg, "--") == 0)
             return NULL;
+        if (arg[0] == '-' && arg[1] == '-') {
+            if (!take_long_option(arg, cl)) {
+                console_log(0, "%s: ###Error unknown option: %s\n", __func__, arg);
+                return NULL;
+            }
+            /* argv keeps its NULL at argv[argc]. */
+            memmove(&argv[i], &argv[i + 1], (size_t)(*argc - i) * sizeof argv[0]);
+            (*argc)--;
+            i--;
+            continue;
+        }
         if (arg[0] != '-' || arg[1] == '\0') {
             /* An operand: getopt moves it aside and reads on, unless asked
              * to stop at the first one. */
@@ -145,26 +202,6 @@ static int print_long_option(const char *arg)
     return 0;
 }
 
-/* The file options, in the order their refusals are looked for. */
-enum { OPT_O, OPT_S, OPT_N, OPT_D, OPT_X, OPT_T, FILE_OPTIONS };
-static const char file_option_letters[FILE_OPTIONS + 1] = "osndxt";
-
-enum { MODE_MERGE, MODE_DELTA, MODE_CROSS, MODE_VALIDATE };
-
-/* What the command line asked for, as read. */
-struct CommandLine {
-    const char *file[FILE_OPTIONS];   /* the last operand of each file option */
-    int given[FILE_OPTIONS];          /* occurrences of each */
-    int twice;                        /* the first file option given twice, or -1 */
-    char modes[2];                    /* the first two mode options, in order */
-    const char *level_out_of_range;   /* the first -v level that fits no int */
-    int verbose_given;
-    int quiet;
-    int discard_local_tags;
-    const char *operand;              /* the first argument no option takes */
-    const char *src_file;             /* -s or -o, the later: the banner's name */
-};
-
 /* -v's level as atoi reads it, refused when it does not fit an int. */
 static int read_level(const char *text, int *level)
 {
@@ -213,6 +250,14 @@ static int read_command_line(int argc, char **argv, struct CommandLine *cl)
             break;
         case 'p':
             cl->discard_local_tags = 1;
+            break;
+        case 'r':
+            cl->report = optarg;
+            cl->report_given++;
+            break;
+        case 'w':
+            cl->out = optarg;
+            cl->out_given++;
             break;
         case 'q':
             cl->quiet = 1;
@@ -273,6 +318,69 @@ static int file_index(char letter)
     return (int)(strchr(file_option_letters, letter) - file_option_letters);
 }
 
+/* Whether two names given on the command line are one file: the same
+ * name, or the same file reached by both. */
+static int same_file(const char *a, const char *b)
+{
+    struct stat sa;
+    struct stat sb;
+
+    if (!a || !b)
+        return 0;
+    if (strcmp(a, b) == 0)
+        return 1;
+    return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+/* The checks of check_options for the merge's own options. */
+static int check_merge_options(const struct CommandLine *cl, int mode)
+{
+    const char *const *file = cl->file;
+    const char *extra = cl->report ? "-r" : cl->out ? "-w" : cl->dry_run ? "--dry-run" :
+                        cl->conflicts ? "--conflicts" : cl->report_values ? "--report-values" : NULL;
+
+    if (mode != MODE_MERGE && extra) {
+        console_log(0, "%s: ###Error option %s does not apply to %s\n", __func__, extra, mode_names[mode]);
+        return 1;
+    }
+    if (cl->report_given > 1 || cl->out_given > 1) {
+        console_log(0, "%s: ###Error option -%c given twice\n", __func__, cl->report_given > 1 ? 'r' : 'w');
+        return 1;
+    }
+    if ((cl->report && strcmp(cl->report, "-") == 0) || (cl->out && strcmp(cl->out, "-") == 0)) {
+        console_log(0, "%s: ###Error -%c needs a file name, not -\n", __func__,
+                    cl->report && strcmp(cl->report, "-") == 0 ? 'r' : 'w');
+        return 1;
+    }
+    if (cl->conflicts && strcmp(cl->conflicts, "device") != 0 && strcmp(cl->conflicts, "release") != 0 &&
+        strcmp(cl->conflicts, "fail") != 0) {
+        console_log(0, "%s: ###Error --conflicts takes device, release or fail\n", __func__);
+        return 1;
+    }
+    if (cl->report_values && !cl->report) {
+        console_log(0, "%s: ###Error --report-values needs -r\n", __func__);
+        return 1;
+    }
+    if (cl->report_values && strcmp(cl->report_values, "none") != 0) {
+        console_log(0, "%s: ###Error --report-values takes none\n", __func__);
+        return 1;
+    }
+    if (cl->out && cl->dry_run) {
+        console_log(0, "%s: ###Error -w and --dry-run exclude each other\n", __func__);
+        return 1;
+    }
+    if (same_file(cl->out, file[OPT_S]) || same_file(cl->out, file[OPT_N]) || same_file(cl->out, file[OPT_D])) {
+        console_log(0, "%s: ###Error -w must not name the old, new or device file\n", __func__);
+        return 1;
+    }
+    if (same_file(cl->report, file[OPT_S]) || same_file(cl->report, file[OPT_N]) ||
+        same_file(cl->report, file[OPT_D]) || same_file(cl->report, cl->out)) {
+        console_log(0, "%s: ###Error -r must not name the old, new, device or output file\n", __func__);
+        return 1;
+    }
+    return 0;
+}
+
 /*
  * Prints the one line that says what is wrong with the command line, first
  * problem first, and answers 1; 0 when there is none.
@@ -326,7 +434,7 @@ static int check_options(const struct CommandLine *cl, int mode)
             return 1;
         }
     }
-    return 0;
+    return check_merge_options(cl, mode);
 }
 
 /* The summary line of -q for the delta and the cross merge, in the name of
@@ -360,12 +468,12 @@ int main(int argc, char **argv)
     if (process_setup() != 0)
         return 1;
 
-    long_option = long_option_asked(argc, argv);
+    memset(&cl, 0, sizeof cl);
+    cl.twice = -1;
+    long_option = scan_long_options(&argc, argv, &cl);
     if (long_option != NULL)
         return print_long_option(long_option);
 
-    memset(&cl, 0, sizeof cl);
-    cl.twice = -1;
     if (read_command_line(argc, argv, &cl) != 0)
         return 1;
     mode = mode_of(&cl);
@@ -398,8 +506,19 @@ int main(int argc, char **argv)
     }
 
     merge_tally_reset();
-    merge_tally_enabled = quiet_mode;
-    if (mode == MODE_VALIDATE)
+    merge_out_file = cl.out;
+    merge_dry_run = cl.dry_run;
+    if (cl.conflicts && strcmp(cl.conflicts, "release") == 0)
+        merge_conflicts = MERGE_CONFLICTS_RELEASE;
+    else if (cl.conflicts && strcmp(cl.conflicts, "fail") == 0)
+        merge_conflicts = MERGE_CONFLICTS_FAIL;
+    /* The kinds of decision are judged only where something reads them. */
+    merge_tally_enabled = quiet_mode || cl.report != NULL || merge_conflicts != MERGE_CONFLICTS_DEVICE;
+    result = 0;
+    if (mode == MODE_MERGE && cl.report &&
+        merge_report_open(cl.report, cl.report_values == NULL, file[OPT_S], file[OPT_N], file[OPT_D]) != 0)
+        result = 1;   /* nothing is merged without the account asked for */
+    else if (mode == MODE_VALIDATE)
         result = xml_verify_xml_syntax(file[OPT_O]);
     else if (mode == MODE_CROSS)
         result = xml_cross_merge(file[OPT_S], file[OPT_N], file[OPT_T], file[OPT_D]);
@@ -408,10 +527,14 @@ int main(int argc, char **argv)
     else
         result = xml_merge_and_update(file[OPT_S], file[OPT_N], file[OPT_D], cl.discard_local_tags);
     if (mode == MODE_MERGE)
-        merge_tally_summary("xml_merge_and_update", file[OPT_D], result == 0 ? MERGE_SAVED : MERGE_NOT_SAVED);
+        merge_tally_summary("xml_merge_and_update", cl.out ? cl.out : file[OPT_D],
+                            result != 0 ? MERGE_NOT_SAVED : cl.dry_run ? MERGE_DRY_RUN : MERGE_SAVED);
     else
         print_summary(mode, &cl);
     flush_library_messages();
+    /* The report goes into place last, with the run's final status. */
+    if (merge_report_close(xml_lib_error ? 1 : result) != 0)
+        result = 1;
 
     if (xml_lib_error) {
         console_log(0, "%s: ###Error detected from XML library\n", __func__);

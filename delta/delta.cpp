@@ -35,7 +35,7 @@ xmlChar *delta_old_value = NULL;
 
 /* The delta file's folder, held for the run, and the temporary file in it
  * that delta_fp writes until it is renamed over the delta file. */
-static XmldataTarget delta_target = {-1, 0, {0}, NULL, 0, {}, EBADF, 0};
+static XmldataTarget delta_target = {-1, 0, {0}, NULL, 0, {}, EBADF, 0, 0};
 static char delta_tmp[XMLDATA_TARGET_PATH_MAX];
 
 void clear_xpath_maps(void)

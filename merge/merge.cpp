@@ -17,11 +17,18 @@
 #include "../cli/reader.h"
 #include "../walk/walk.h"
 #include "../xmldata/xmldata_target.h"
+#include "report.h"
 #include "tally.h"
 
 #include "../common/banned.h"
 
 int keep_local_tags = 1;
+enum MergeConflicts merge_conflicts = MERGE_CONFLICTS_DEVICE;
+const char *merge_out_file = NULL;
+int merge_dry_run = 0;
+
+/* Settings that --conflicts=fail refused in this merge. */
+static int conflicts_found;
 
 /* The first element in a namespace from node on, in document order. */
 static xmlNodePtr namespaced_element(xmlNodePtr node)
@@ -72,6 +79,7 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
     XmlState *nDoc;
     XmlState *oDoc;
     XmldataTarget target;
+    const char *out_file = merge_out_file ? merge_out_file : dest_file;
     int replaced = 0;
     int result;
 
@@ -83,6 +91,7 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
     reset_placement();
     delta_mode = 0;
     keep_local_tags = discard_local_tags ? 0 : 1;
+    conflicts_found = 0;
     xml_lib_setup();
 
     nDoc = load_walk_document(__func__, new_file, "NEW");
@@ -106,7 +115,7 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
     /* D's folder is held from before D is read: the result goes where D
      * was found, whatever is swapped on its path meanwhile.  A folder that
      * cannot be held fails the save, after the walk has had its say. */
-    xmldata_target_hold(&target, dest_file);
+    xmldata_target_hold(&target, out_file);
 
     /* D is only read until the walk is over; a walk that failed anywhere,
      * D not well formed included, leaves it as it was, and so does an
@@ -118,20 +127,28 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
     } else if (xml_lib_error) {
         console_log(0, "%s: ###Error XML library reported an error or warning, Discard changes to output XML\n", __func__);
         result = 1;
-    } else if (xmldata_save_held(nDoc, &target, dest_file, &replaced) == -1) {
+    } else if (conflicts_found) {
+        result = 1;   /* each has its error line */
+    } else if (merge_report_sync(0, !merge_dry_run) != 0) {
+        result = 1;   /* the account comes before the act */
+    } else if (merge_dry_run) {
+        console_log(1, "%s: Dry run, nothing saved:%s\n", __func__, show_str(dest_file));
+        result = 0;
+    } else if (xmldata_save_held(nDoc, &target, out_file, &replaced) == -1) {
         int err = errno;
 
         if (replaced) {
             console_log(0, "%s: ###Error %s holds the result, but its folder could not be flushed: %s\n", __func__,
-                        show_str(dest_file), xml_save_error_text(err));
+                        show_str(out_file), xml_save_error_text(err));
         } else {
-            console_log(0, "%s: ###Error Failed to save OUT xml file:%s\n", __func__, show_str(dest_file));
-            console_log(0, "%s: ###Error Cannot save %s: %s\n", __func__, show_str(dest_file),
+            console_log(0, "%s: ###Error Failed to save OUT xml file:%s\n", __func__, show_str(out_file));
+            console_log(0, "%s: ###Error Cannot save %s: %s\n", __func__, show_str(out_file),
                         xml_save_error_text(err));
         }
         result = 1;
+        merge_report_sync(1, replaced);
     } else {
-        console_log(1, "%s: Successfully saved out file:%s\n", __func__, show_str(dest_file));
+        console_log(1, "%s: Successfully saved out file:%s\n", __func__, show_str(out_file));
         result = 0;
     }
 
@@ -153,6 +170,30 @@ static int is_user_change(const char *d_value, const char *o_value, int o_status
     return o_status == 0;
 }
 
+/*
+ * Under --conflicts=fail, a setting that both sides changed, or that D
+ * changed while the release removed it, gets an error line in the
+ * caller's name and is counted: the merge then saves nothing.  n_value is
+ * N's value, NULL when N has none.
+ */
+static void refuse_conflict(const char *caller, enum MergeDecision kind, XmlState *oDoc, const char *Xpath,
+                            const char *n_value, xmlTextReaderPtr reader)
+{
+    char *o_value = NULL;
+    xmlChar *d_text;
+
+    if (merge_conflicts != MERGE_CONFLICTS_FAIL || (kind != MERGE_BOTH_CHANGED && kind != MERGE_LOST_WITH_ELEMENT))
+        return;
+    if (xml_copy_node_value(oDoc, Xpath, &o_value) != 0)
+        o_value = NULL;
+    d_text = reader ? xmlTextReaderValue(reader) : NULL;
+    console_log(0, "%s: ###Error both changed (Xpath=%s) value(O=%s; N=%s; D=%s)\n", caller, Xpath, show_str(o_value),
+                show_str(n_value), show_str(reinterpret_cast<const char *>(d_text)));
+    conflicts_found++;
+    xmlFree(d_text);
+    free(o_value);
+}
+
 int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader)
 {
     char placed[XPATH_BUF_SIZE];
@@ -161,20 +202,26 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
     xmlChar *d_text = NULL;
     const char *d_value;
     char *o_value = NULL;
+    enum MergeDecision kind;
     int o_status;
     int pri_set;
     int result = 0;
 
     (void)nXpath;
     merge_tally_settings(1);
+    merge_tally_leaf(nDoc, oDoc, Xpath, nPath, reader);
 
     if (check_node_in_doc(nDoc, nPath, "N-file", 0) != 0) {
         if (!keep_local_tags) {
-            merge_tally(merge_kind_discarded(oDoc, Xpath, reader));
+            kind = merge_kind_discarded(oDoc, Xpath, reader);
+            merge_tally(kind);
+            refuse_conflict(__func__, kind, oDoc, Xpath, NULL, reader);
             return 0;   /* local tags are discarded */
         }
         if (check_node_in_doc(oDoc, Xpath, "O-file", 1) == 0) {
-            merge_tally(merge_kind_removed(oDoc, Xpath, reader));
+            kind = merge_kind_removed(oDoc, Xpath, reader);
+            merge_tally(kind);
+            refuse_conflict(__func__, kind, oDoc, Xpath, NULL, reader);
             return 0;   /* the new release dropped the element */
         }
         merge_tally(MERGE_LOCAL_KEPT);
@@ -200,13 +247,27 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
     }
 
     if (is_user_change(d_value, o_value, o_status)) {
-        merge_tally(merge_kind_user_change(nDoc, nPath, o_status == 0 ? o_value : NULL, d_value));
-        console_log(0, "%s:++++Rule 2-6:O!=D PRI:%d)--Copy D to N(User change)(Xpath=%s); value(O=%s; D=%s), rc:%d\n",
-                    __func__, pri_set, Xpath, show_str(o_value), show_str(d_value), o_status);
-        if (add_node_or_set_content(nDoc, nPath, NULL, d_value) != 0) {
-            console_log(0, "%s: ###Error add_node_or_set_content() failed\n", __func__);
-            result = 1;
+        char *n_value = NULL;
+
+        kind = merge_kind_user_change(nDoc, nPath, o_status == 0 ? o_value : NULL, d_value);
+        if (kind == MERGE_BOTH_CHANGED && merge_conflicts != MERGE_CONFLICTS_DEVICE &&
+            xml_copy_node_value(nDoc, nPath, &n_value) != 0)
+            n_value = NULL;
+        merge_tally(kind);
+        if (kind == MERGE_BOTH_CHANGED && merge_conflicts == MERGE_CONFLICTS_RELEASE) {
+            console_log(0, "%s:++++Rule 2-6:O!=D PRI:%d)--Keep N(Both changed)(Xpath=%s); value(O=%s; N=%s; D=%s)\n",
+                        __func__, pri_set, Xpath, show_str(o_value), show_str(n_value), show_str(d_value));
+        } else {
+            console_log(0,
+                        "%s:++++Rule 2-6:O!=D PRI:%d)--Copy D to N(User change)(Xpath=%s); value(O=%s; D=%s), rc:%d\n",
+                        __func__, pri_set, Xpath, show_str(o_value), show_str(d_value), o_status);
+            refuse_conflict(__func__, kind, oDoc, Xpath, n_value, reader);
+            if (add_node_or_set_content(nDoc, nPath, NULL, d_value) != 0) {
+                console_log(0, "%s: ###Error add_node_or_set_content() failed\n", __func__);
+                result = 1;
+            }
         }
+        free(n_value);
     } else {
         merge_tally(merge_kind_kept(nDoc, Xpath, o_status == 0 ? o_value : NULL));
         console_log(0, "%s:++++Rule 3-4:O==D(PRI:%d)--Keep N(Xpath=%s) value(O=%s; D=%s), rc:%d\n", __func__,

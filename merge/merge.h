@@ -11,7 +11,21 @@
  * output; 0 (-p): they are discarded.  Set at each merge's start. */
 extern int keep_local_tags;
 
-/* Default mode: 0 merged and saved over dest_file, 1 failure (dest_file unchanged). */
+/* What a setting that both D and N changed from O gets (--conflicts): D's
+ * value (the default), N's, or the merge fails after the walk has found
+ * every such setting, and saves nothing. */
+enum MergeConflicts { MERGE_CONFLICTS_DEVICE, MERGE_CONFLICTS_RELEASE, MERGE_CONFLICTS_FAIL };
+extern enum MergeConflicts merge_conflicts;
+
+/* Where the merged result is saved instead of D (-w), or NULL for D. */
+extern const char *merge_out_file;
+
+/* --dry-run: the merge decides everything and saves nothing. */
+extern int merge_dry_run;
+
+/* Default mode: 0 merged and saved over dest_file (or merge_out_file, or
+ * nothing under merge_dry_run), 1 failure (dest_file unchanged).  With a
+ * report open it is synced before the save. */
 int xml_merge_and_update(const char *src_file, const char *new_file, const char *dest_file, int discard_local_tags);
 
 /* Element check of the walk in merge mode: 1, with an error line, when the

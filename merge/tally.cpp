@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "merge.h"
+#include "report.h"
 #include "../cli/console.h"
 
 #include "../common/banned.h"
@@ -21,10 +22,112 @@ static const char *const names[MERGE_DECISION_KINDS] = {
     "entry_release_removed", "stretch_both_changed",
 };
 
+/* The setting that the next decision is about, for the report. */
+static struct {
+    int from_leaf;           /* read from the documents and the reader */
+    int given;               /* given as they are */
+    XmlState *nDoc;
+    XmlState *oDoc;
+    const char *xpath;
+    const char *nPath;
+    xmlTextReaderPtr reader;
+    const char *o;
+    const char *n;
+    const char *d;
+} setting;
+
+void merge_tally_leaf(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const char *nPath, xmlTextReaderPtr reader)
+{
+    setting.from_leaf = 1;
+    setting.given = 0;
+    setting.nDoc = nDoc;
+    setting.oDoc = oDoc;
+    setting.xpath = Xpath;
+    setting.nPath = nPath;
+    setting.reader = reader;
+}
+
+void merge_tally_values(const char *xpath, const char *o, const char *n, const char *d)
+{
+    setting.from_leaf = 0;
+    setting.given = 1;
+    setting.xpath = xpath;
+    setting.o = o;
+    setting.n = n;
+    setting.d = d;
+}
+
+/* Whether N holds the setting: the decisions on a setting that N lacks
+ * show no value of N's. */
+static int n_has_setting(enum MergeDecision kind)
+{
+    return kind == MERGE_FORCED || kind == MERGE_USER_KEPT || kind == MERGE_RELEASE_TAKEN ||
+           kind == MERGE_BOTH_CHANGED;
+}
+
+/* Writes the report's line of a decision, with the setting's values. */
+static void report_decision(enum MergeDecision kind)
+{
+    struct MergeSetting s;
+    char *o_copy = NULL;
+    char *n_copy = NULL;
+    xmlChar *d_text = NULL;
+
+    memset(&s, 0, sizeof s);
+    if (setting.given) {
+        s.xpath = setting.xpath;
+        s.o = setting.o;
+        s.n = setting.n;
+        s.d = setting.d;
+    } else if (setting.from_leaf) {
+        s.xpath = setting.xpath;
+        if (xml_copy_node_value(setting.oDoc, setting.xpath, &o_copy) != 0)
+            o_copy = NULL;
+        if (n_has_setting(kind) && xml_copy_node_value(setting.nDoc, setting.nPath, &n_copy) != 0)
+            n_copy = NULL;
+        if (setting.reader)
+            d_text = xmlTextReaderValue(setting.reader);
+        s.o = o_copy;
+        s.n = n_copy;
+        /* D has the leaf: an empty element is an empty value. */
+        s.d = d_text ? reinterpret_cast<const char *>(d_text) : "";
+    }
+    switch (kind) {
+    case MERGE_USER_KEPT:
+    case MERGE_LOCAL_KEPT:
+        s.result = s.d;
+        break;
+    case MERGE_FORCED:
+    case MERGE_RELEASE_TAKEN:
+        s.result = s.n;
+        break;
+    case MERGE_BOTH_CHANGED:
+        s.winner = merge_conflicts == MERGE_CONFLICTS_RELEASE ? "release"
+                   : merge_conflicts == MERGE_CONFLICTS_FAIL  ? "none"
+                                                              : "device";
+        s.result = merge_conflicts == MERGE_CONFLICTS_RELEASE ? s.n
+                   : merge_conflicts == MERGE_CONFLICTS_FAIL  ? NULL
+                                                              : s.d;
+        break;
+    default:
+        /* Dropped, removed or lost: the result has none. */
+        break;
+    }
+    merge_report_decision(kind, &s);
+    xmlFree(d_text);
+    free(n_copy);
+    free(o_copy);
+}
+
 void merge_tally(enum MergeDecision kind)
 {
-    if (kind >= 0 && kind < MERGE_DECISION_KINDS)
+    if (kind >= 0 && kind < MERGE_DECISION_KINDS) {
         counts[kind]++;
+        if (merge_report_is_open())
+            report_decision(kind);
+    }
+    setting.from_leaf = 0;
+    setting.given = 0;
 }
 
 void merge_tally_settings(int count)
@@ -47,6 +150,7 @@ void merge_tally_element(xmlTextReaderPtr reader)
 void merge_tally_reset(void)
 {
     memset(counts, 0, sizeof counts);
+    memset(&setting, 0, sizeof setting);
     settings = 0;
 }
 

@@ -34,8 +34,19 @@ enum MergeDecision {
  * merge_kind_ functions look nothing up and answer MERGE_NO_DECISION. */
 extern int merge_tally_enabled;
 
-/* Counts one decision; MERGE_NO_DECISION counts nothing. */
+/* Counts one decision, and with a report open (-r) writes its line, with
+ * the values of the setting named by merge_tally_leaf or
+ * merge_tally_values before it; MERGE_NO_DECISION counts nothing. */
 void merge_tally(enum MergeDecision kind);
+/* The leaf of D's walk that the next merge_tally decides: D's value is the
+ * reader's, O's is read at Xpath and N's at nPath (N's position of the
+ * leaf), when a report needs them.  Call before N is changed. */
+void merge_tally_leaf(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const char *nPath, xmlTextReaderPtr reader);
+/* A setting decided outside the leaves of D's walk (an attribute, an entry
+ * the release restored), with its values as they are: NULL where that file
+ * has none, xpath N's path where D has none.  Holds for the next
+ * merge_tally. */
+void merge_tally_values(const char *xpath, const char *o, const char *n, const char *d);
 /* Counts settings of D: a leaf, or an element's attributes. */
 void merge_tally_settings(int count);
 /* The settings that the reader's current element carries, when it is an

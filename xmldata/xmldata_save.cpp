@@ -406,6 +406,8 @@ static int set_owner_and_mode(int fd, const XmldataTarget *t)
 {
     mode_t mode;
 
+    if (t->mode)
+        return fchmod(fd, t->mode);
     if (t->exists) {
         /* Only root may give a file away; for anybody else keeping the
          * owner is best effort.  Root failing to (an owner unknown to the

@@ -34,6 +34,9 @@ typedef struct XmldataTarget {
     struct stat st;     /* what the file was when held, when it exists */
     int err;            /* errno of a failed hold, 0 when held */
     int refusal;        /* which refusal record the save writes */
+    mode_t mode;        /* set after the hold: the mode the file gets, owned
+                           by the run's user; 0: the file's own (or a new
+                           file's default) and owner */
 } XmldataTarget;
 
 /* Holds filename's folder: 0, or -1 with errno (also kept in t->err).
