@@ -11,6 +11,9 @@
 #   absent    names of files that must not exist after the run, one a line
 #             (an input named here is one that the run must remove)
 #   setup     optional shell script, run in the work folder before the tool
+#   report    a merge report the run must write: its name on the first line,
+#             then jq expressions over its lines that must all be true
+#             (see check_report.sh); the report itself is an output
 #   README    what the case is about (not used)
 # Every other file is an input, copied into a fresh work folder where the
 # tool runs.  Inputs not listed in expected/ must be unchanged afterwards,
@@ -20,8 +23,9 @@
 # and anything valgrind reports fails the case.
 set -u
 bin=$1
-case_dir=$2
+case_dir=$(cd "$2" && pwd)
 name=$(basename "$case_dir")
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail=0
@@ -29,7 +33,7 @@ fail=0
 say() { printf '%s: %s\n' "$name" "$*" >&2; fail=1; }
 
 is_control() {
-    case "$1" in args|status|stderr|stdout|expected|absent|setup|README) return 0 ;; esac
+    case "$1" in args|status|stderr|stdout|expected|absent|setup|report|README) return 0 ;; esac
     return 1
 }
 
@@ -107,11 +111,17 @@ if [ -f "$case_dir/absent" ]; then
     done < "$case_dir/absent"
 fi
 
+report=
+if [ -f "$case_dir/report" ]; then
+    report=$(head -n 1 "$case_dir/report")
+    (cd "$work/run" && bash "$here/check_report.sh" "$report" "$case_dir/report") || fail=1
+fi
+
 # Inputs unchanged, nothing else left behind.
 for f in "$work/orig"/* "$work/orig"/.[!.]*; do
     [ -e "$f" ] || continue
     b=$(basename "$f")
-    [ -e "$case_dir/expected/$b" ] && continue
+    [ -e "$case_dir/expected/$b" ] || [ "$b" = "$report" ] && continue
     [ -f "$case_dir/absent" ] && grep -qxF -- "$b" "$case_dir/absent" && continue
     if [ ! -e "$work/run/$b" ]; then
         say "input $b was removed"
@@ -126,7 +136,8 @@ done
 for f in "$work/run"/* "$work/run"/.[!.]*; do
     [ -e "$f" ] || continue
     b=$(basename "$f")
-    [ -e "$work/orig/$b" ] || [ -e "$case_dir/expected/$b" ] || say "unexpected file left behind: $b"
+    [ -e "$work/orig/$b" ] || [ -e "$case_dir/expected/$b" ] || [ "$b" = "$report" ] ||
+        say "unexpected file left behind: $b"
 done
 
 exit $fail
