@@ -78,6 +78,7 @@ static void count_for_summary(const char *fmt)
 static char first_error[1024];
 
 /* Keeps the first error line, whether or not the level shows it. */
+static void keep_first_error(const char *fmt, va_list ap) __attribute__((format(printf, 1, 0)));
 static void keep_first_error(const char *fmt, va_list ap)
 {
     size_t len;
