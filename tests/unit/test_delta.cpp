@@ -81,8 +81,8 @@ TEST_F(DeltaFiles, WriteThatFailsIsAnErrorAndStopsTheWalk)
     EXPECT_NE(err.find("process_tag_early: ###Error handle_empty_tag_in_src_file() failed \n"), std::string::npos) << err;
     EXPECT_EQ(current_tag, nullptr);
     xml_fini(doc);
-    fclose(delta_fp);
-    delta_fp = nullptr;
+    EXPECT_NE(stderr_of([] { EXPECT_EQ(close_delta_file(0), -1); }).find("writing the delta file failed"), std::string::npos)
+        << "a line that failed fails the close";
 }
 
 // The delta file is replaced whole or left as it was, and only the
