@@ -74,11 +74,4 @@ void fuzz_end(void);
  */
 void fuzz_reset_run_state(void);
 
-/*
- * 1 when XMLCFG_FUZZ_SKIP_KNOWN is set and the part holds what triggers a
- * fault already being fixed elsewhere: an internal entity declaration, or
- * (with attr_quotes) an attribute value holding an apostrophe.
- */
-int fuzz_skip_known(const char *data, size_t size, int attr_quotes);
-
 #endif

@@ -10,8 +10,7 @@
 # change), makes the seed corpora from the command-line cases, and prints
 # for each target its CPU time, executions and coverage.  Inputs that
 # crash, leak or time out are kept in build-fuzz/artifacts/TARGET/.
-# Exit status 1 when any target found a fault.  XMLCFG_FUZZ_SKIP_KNOWN=1
-# skips the inputs of faults already being fixed (see fuzz/FINDINGS.md).
+# Exit status 1 when any target found a fault.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
@@ -61,7 +60,6 @@ wait
 
 failed=0
 note=""
-[ -n "${XMLCFG_FUZZ_SKIP_KNOWN:-}" ] && note="known faults skipped"
 printf '%-9s %9s %12s %8s %8s  %s\n' target cpu_s executions cov ft result
 for t in "${targets[@]}"; do
     log=$build/logs/$t.log

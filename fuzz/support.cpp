@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,46 +13,12 @@
 #include "../cli/console.h"
 #include "../delta/delta.h"
 #include "../merge/merge.h"
-#include "../platform/tolu_debug/tolu_debug.h"
 #include "../walk/walk.h"
 #include "../xmldata/xmldata_input.h"
 
 #include "../common/banned.h"
 
 static char fuzz_dir[FUZZ_PATH_SIZE];
-
-/*
- * The store's records are formatted, so that a record whose arguments do
- * not fit its format shows under the sanitizers, and then dropped: a
- * system logger would only slow the runs down.
- */
-extern "C" const char *tolu_dbg_get_level_name(int level)
-{
-    return level == 3 ? "ERR" : "DEBUG";
-}
-
-extern "C" void tolu_dbg_syslog(int priority, const char *format, ...)
-{
-    char line[1024];
-    va_list ap;
-
-    (void)priority;
-    va_start(ap, format);
-    vsnprintf(line, sizeof(line), format, ap);
-    va_end(ap);
-}
-
-extern "C" void tolu_dbg_log(const char *module, int level, const char *format, ...)
-{
-    char line[1024];
-    va_list ap;
-
-    (void)module;
-    (void)level;
-    va_start(ap, format);
-    vsnprintf(line, sizeof(line), format, ap);
-    va_end(ap);
-}
 
 void fuzz_split(const uint8_t *data, size_t size, int count, FuzzParts *parts)
 {
@@ -219,7 +184,18 @@ void fuzz_expect_delta_lines(const char *path)
     free(text);
 }
 
-static int holds(const char *text, size_t size, const char *needle);
+/* 1 when text (size bytes) holds needle. */
+static int holds(const char *text, size_t size, const char *needle)
+{
+    size_t n = strlen(needle);
+    size_t i;
+
+    for (i = 0; i + n <= size; i++) {
+        if (memcmp(text + i, needle, n) == 0)
+            return 1;
+    }
+    return 0;
+}
 
 /* 1 when an element from node on, in document order, is in a namespace. */
 static int namespaced(xmlNodePtr node)
@@ -329,56 +305,4 @@ void fuzz_end(void)
             unlink(path);
     }
     closedir(dir);
-}
-
-/* 1 when text (size bytes) holds needle. */
-static int holds(const char *text, size_t size, const char *needle)
-{
-    size_t n = strlen(needle);
-    size_t i;
-
-    for (i = 0; i + n <= size; i++) {
-        if (memcmp(text + i, needle, n) == 0)
-            return 1;
-    }
-    return 0;
-}
-
-/* 1 when an attribute value (after '=' and a quote) holds an apostrophe,
- * written or as a reference. */
-static int apostrophe_in_value(const char *text, size_t size)
-{
-    size_t i = 0;
-
-    while (i < size) {
-        char q;
-        size_t end;
-
-        if (text[i++] != '=')
-            continue;
-        while (i < size && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
-            i++;
-        if (i >= size || (text[i] != '"' && text[i] != '\''))
-            continue;
-        q = text[i++];
-        for (end = i; end < size && text[end] != q && text[end] != '<'; end++)
-            ;
-        if (memchr(text + i, '\'', end - i) || holds(text + i, end - i, "&apos;") || holds(text + i, end - i, "&#"))
-            return 1;
-        i = end + 1;
-    }
-    return 0;
-}
-
-int fuzz_skip_known(const char *data, size_t size, int attr_quotes)
-{
-    static int skip = -1;
-
-    if (skip < 0)
-        skip = getenv("XMLCFG_FUZZ_SKIP_KNOWN") != NULL;
-    if (!skip)
-        return 0;
-    if (holds(data, size, "<!ENTITY"))
-        return 1;
-    return attr_quotes && apostrophe_in_value(data, size);
 }

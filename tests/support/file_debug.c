@@ -1,7 +1,9 @@
 /*
- * Debug library for comparing runs of the tool: every call appends one line
- * to the file named by XMLCFG_RECORDS (nothing when it is unset), so that a
- * test can compare the store's diagnostic records of two runs.
+ * Debug library that formats every call, so that a record whose arguments
+ * do not fit its format shows under the sanitizers, and appends it as one
+ * line to the file named by XMLCFG_RECORDS (nothing when it is unset):
+ * tests compare the store's records of two runs, the fuzz targets only
+ * format them.
  */
 #include "tolu_debug.h"
 
@@ -15,16 +17,15 @@ static void append(const char *kind, const char *module, int number, const char 
 static void append(const char *kind, const char *module, int number, const char *format, va_list ap)
 {
     const char *path = getenv("XMLCFG_RECORDS");
+    char line[8192];
     FILE *f;
 
+    vsnprintf(line, sizeof(line), format, ap);
     if (!path || !(f = fopen(path, "a")))
         return;
-    fprintf(f, "%s %s %d: ", kind, module, number);
-    vfprintf(f, format, ap);
-    fputc('\n', f);
+    fprintf(f, "%s %s %d: %s\n", kind, module, number, line);
     fclose(f);
 }
-
 const char *tolu_dbg_get_level_name(int level)
 {
     return level == 3 ? "ERR" : "OTHER";

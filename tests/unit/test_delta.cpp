@@ -14,6 +14,7 @@
 
 #include "doc_text.h"
 #include "run_state.h"
+#include "../../cli/reader.h"
 #include "../../delta/delta.h"
 #include "../../merge/merge.h"
 
@@ -60,17 +61,28 @@ TEST_F(DeltaFiles, NoPathOrNoFile)
     xml_fini(doc);
 }
 
-// A line that cannot be written is an error (a full disk at the end: below).
-TEST_F(DeltaFiles, WriteThatFailsIsAnError)
+// A line that cannot be written is an error, and the walk stops at the
+// first leaf whose line fails (a full disk at the end: below).
+TEST_F(DeltaFiles, WriteThatFailsIsAnErrorAndStopsTheWalk)
 {
     delta_fp = fopen("/dev/full", "w");
     ASSERT_NE(delta_fp, nullptr);
     setvbuf(delta_fp, nullptr, _IONBF, 0);
-    EXPECT_NE(stderr_of([] { EXPECT_EQ(save_xpath_to_file("/c[1]/a[1]", DELTA_KIND_MISSING), 1); })
-                  .find("save_xpath_to_file: ###Error writing the delta file failed: No space left"),
-              std::string::npos);
-    fclose(delta_fp);
-    delta_fp = nullptr;
+    write_file(at("src.xml"), "<r><a/><b>t</b></r>");
+    XmlState *doc = load_doc("<r/>");
+    char Xpath[XPATH_BUF_SIZE] = {0};
+    char nXpath[XPATH_BUF_SIZE] = {0};
+    delta_mode = 1;
+    const std::string err =
+        stderr_of([&] { EXPECT_EQ(streamFile(at("src.xml").c_str(), 0, Xpath, nXpath, doc, nullptr), 1); });
+    const size_t failed = err.find("save_xpath_to_file: ###Error writing the delta file failed: No space left");
+    EXPECT_NE(failed, std::string::npos) << err;
+    EXPECT_EQ(failed, err.rfind("save_xpath_to_file: ###Error writing")) << "the walk went on: " << err;
+    EXPECT_NE(err.find("process_tag_early: ###Error handle_empty_tag_in_src_file() failed \n"), std::string::npos) << err;
+    EXPECT_EQ(current_tag, nullptr);
+    xml_fini(doc);
+    EXPECT_NE(stderr_of([] { EXPECT_EQ(close_delta_file(0), -1); }).find("writing the delta file failed"), std::string::npos)
+        << "a line that failed fails the close";
 }
 
 // The delta file is replaced whole or left as it was, and only the

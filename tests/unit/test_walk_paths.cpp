@@ -43,6 +43,7 @@ TEST_F(Paths, RemoveLastStepSkipsSlashesInsidePredicates)
     EXPECT_EQ(cut("/config[1]/wifi[@node_deleted='1']"), "/config[1]");
     EXPECT_EQ(cut("/c[1]/a[@v=\"x/]'[y\"][1]"), "/c[1]");
     EXPECT_EQ(cut("/c[1]/a[@v=concat('/]\"',\"'\",'[/')][1]"), "/c[1]");
+    EXPECT_EQ(cut("/c[1]/a[@v='x]/y'][1]"), "/c[1]");
     EXPECT_EQ(cut("/config"), "");
     EXPECT_EQ(cut("/config[1]"), "");
     EXPECT_EQ(cut("config"), "");
