@@ -131,7 +131,7 @@ int streamFile(const char *file, int parse_only, char *Xpath, char *nXpath, XmlS
             goto out;
         }
         /* A merge counts D's attributes among its settings. */
-        if (!parse_only && !delta_mode)
+        if (!parse_only && !delta_mode && !walk_inside_leaf(reader))
             merge_tally_element(reader);
         if (!parse_only && processNode(reader, Xpath, nXpath, nDoc, oDoc) != 0) {
             console_log(0, "%s: ###Error processNode() failed for XML:%s\n", __func__, file);

@@ -210,8 +210,8 @@ int check_delta(XmlState *nDoc, char *Xpath, char *nXpath, xmlTextReaderPtr read
         return record(Xpath, DELTA_KIND_CHANGED);
     }
 
-    delta_old_value = xmlTextReaderValue(reader);
-    rc = xml_copy_node_value(nDoc, Xpath, &copy);
+    delta_old_value = walk_leaf_value(reader);
+    rc = walk_copy_value(nDoc, Xpath, &copy);
     if (rc == 0 && copy[0] == '\0') {
         console_log(2, "%s:++++Found Empty tag in N, set rc = -1\n", __func__);
         rc = -1;

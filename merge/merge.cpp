@@ -184,9 +184,9 @@ static void refuse_conflict(const char *caller, enum MergeDecision kind, XmlStat
 
     if (merge_conflicts != MERGE_CONFLICTS_FAIL || (kind != MERGE_BOTH_CHANGED && kind != MERGE_LOST_WITH_ELEMENT))
         return;
-    if (xml_copy_node_value(oDoc, Xpath, &o_value) != 0)
+    if (walk_copy_value(oDoc, Xpath, &o_value) != 0)
         o_value = NULL;
-    d_text = reader ? xmlTextReaderValue(reader) : NULL;
+    d_text = reader ? walk_leaf_value(reader) : NULL;
     console_log(0, "%s: ###Error both changed (Xpath=%s) value(O=%s; N=%s; D=%s)\n", caller, Xpath, show_str(o_value),
                 show_str(n_value), show_str(reinterpret_cast<const char *>(d_text)));
     conflicts_found++;
@@ -238,9 +238,9 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
     }
 
     if (reader)
-        d_text = xmlTextReaderValue(reader);
+        d_text = walk_leaf_value(reader);
     d_value = reinterpret_cast<const char *>(d_text);
-    o_status = xml_copy_node_value(oDoc, Xpath, &o_value) == 0 ? 0 : -1;
+    o_status = walk_copy_value(oDoc, Xpath, &o_value) == 0 ? 0 : -1;
     if (o_status == 0 && o_value[0] == '\0') {
         console_log(2, "%s:++++Found Empty tag in O, set rc = -1\n", __func__);
         o_status = -1;
@@ -251,7 +251,7 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
 
         kind = merge_kind_user_change(nDoc, nPath, o_status == 0 ? o_value : NULL, d_value);
         if (kind == MERGE_BOTH_CHANGED && merge_conflicts != MERGE_CONFLICTS_DEVICE &&
-            xml_copy_node_value(nDoc, nPath, &n_value) != 0)
+            walk_copy_value(nDoc, nPath, &n_value) != 0)
             n_value = NULL;
         merge_tally(kind);
         if (kind == MERGE_BOTH_CHANGED && merge_conflicts == MERGE_CONFLICTS_RELEASE) {

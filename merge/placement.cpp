@@ -258,16 +258,16 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
 
     /* The reader gives the text of a text node, nothing for an element. */
     if (!value && reader) {
-        read_value = xmlTextReaderValue(reader);
+        read_value = walk_leaf_value(reader);
         value = reinterpret_cast<const char *>(read_value);
     }
 
     if (value) {
         int len = (int)strlen(value);
 
-        if (xml_copy_node_value(doc, target, &current) == 0 && strcmp(current, value) == 0) {
+        if (walk_copy_value(doc, target, &current) == 0 && strcmp(current, value) == 0) {
             console_log(1, "%s: ++Value exists - Value (len:%d): %s\n", __func__, len, value);
-        } else if (xml_set_node_value(doc, target, value, len) != 0) {
+        } else if (walk_set_value(doc, target, value) != 0) {
             console_log(0, "%s: ###Error xml_set_node_value() failed\n", __func__);
             rc = 1;
         } else {

@@ -7,6 +7,7 @@
 #include "merge.h"
 #include "report.h"
 #include "../cli/console.h"
+#include "../walk/walk.h"
 
 #include "../common/banned.h"
 
@@ -81,12 +82,12 @@ static void report_decision(enum MergeDecision kind)
         s.d = setting.d;
     } else if (setting.from_leaf) {
         s.xpath = setting.xpath;
-        if (xml_copy_node_value(setting.oDoc, setting.xpath, &o_copy) != 0)
+        if (walk_copy_value(setting.oDoc, setting.xpath, &o_copy) != 0)
             o_copy = NULL;
-        if (n_has_setting(kind) && xml_copy_node_value(setting.nDoc, setting.nPath, &n_copy) != 0)
+        if (n_has_setting(kind) && walk_copy_value(setting.nDoc, setting.nPath, &n_copy) != 0)
             n_copy = NULL;
         if (setting.reader)
-            d_text = xmlTextReaderValue(setting.reader);
+            d_text = walk_leaf_value(setting.reader);
         s.o = o_copy;
         s.n = n_copy;
         /* D has the leaf: an empty element is an empty value. */
@@ -176,7 +177,7 @@ static int doc_has_value(XmlState *doc, const char *Xpath, const char *value)
     char *have = NULL;
     int same;
 
-    if (xml_copy_node_value(doc, Xpath, &have) != 0)
+    if (walk_copy_value(doc, Xpath, &have) != 0)
         have = NULL;
     same = same_value(have, value);
     free(have);
@@ -186,7 +187,7 @@ static int doc_has_value(XmlState *doc, const char *Xpath, const char *value)
 /* Whether the reader's value (D's) equals doc's value at Xpath. */
 static int reader_has_doc_value(xmlTextReaderPtr d_reader, XmlState *doc, const char *Xpath)
 {
-    xmlChar *d_text = d_reader ? xmlTextReaderValue(d_reader) : NULL;
+    xmlChar *d_text = d_reader ? walk_leaf_value(d_reader) : NULL;
     int same = doc_has_value(doc, Xpath, reinterpret_cast<const char *>(d_text));
 
     xmlFree(d_text);

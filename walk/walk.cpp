@@ -22,6 +22,12 @@
 
 xmlChar *current_tag = NULL;
 
+/* The depth of the element with mixed content whose inside the walk is
+ * passing over, or -1. */
+static int mixed_depth = -1;
+/* Set while the leaf callback of such an element runs. */
+static int mixed_leaf;
+
 static const char *str(const xmlChar *s)
 {
     return show_str(reinterpret_cast<const char *>(s));
@@ -81,6 +87,36 @@ void reset_walk_state(void)
     if (current_tag)
         xmlFree(current_tag);
     current_tag = NULL;
+    mixed_depth = -1;
+    mixed_leaf = 0;
+}
+
+xmlChar *walk_leaf_value(xmlTextReaderPtr reader)
+{
+    if (!reader)
+        return NULL;
+    if (mixed_leaf)
+        return xml_node_inner_markup(xmlTextReaderExpand(reader));
+    return xmlTextReaderValue(reader);
+}
+
+int walk_copy_value(XmlState *doc, const char *xpath, char **out)
+{
+    if (mixed_leaf)
+        return xml_copy_node_markup(doc, xpath, out);
+    return xml_copy_node_value(doc, xpath, out);
+}
+
+int walk_set_value(XmlState *doc, const char *xpath, const char *value)
+{
+    if (mixed_leaf)
+        return xml_set_node_markup(doc, xpath, value);
+    return xml_set_node_value(doc, xpath, value, (int)strlen(value));
+}
+
+int walk_inside_leaf(xmlTextReaderPtr reader)
+{
+    return mixed_depth >= 0 && xmlTextReaderDepth(reader) > mixed_depth;
 }
 
 void add_attr_to_map(const char *name, const char *value)
@@ -221,6 +257,15 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
             console_log(2, "%s: Detected Empty tag: %s\n", "processNode", Xpath);
             if (process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0)
                 failed = 1;
+        } else if (xml_node_is_mixed(node)) {
+            /* Text with inline elements is one value: its pieces and the
+             * elements inside are not settings of their own. */
+            console_log(2, "%s: Detected mixed content: %s\n", "processNode", Xpath);
+            mixed_leaf = 1;
+            if (process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0)
+                failed = 1;
+            mixed_leaf = 0;
+            mixed_depth = xmlTextReaderDepth(reader);
         }
     }
 
@@ -236,6 +281,10 @@ int processNode(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nD
 {
     xmlChar *name = NULL;
 
+    if (walk_inside_leaf(reader))
+        return 0;
+    if (mixed_depth >= 0 && xmlTextReaderNodeType(reader) == READER_END_ELEMENT)
+        mixed_depth = -1;
     switch (xmlTextReaderNodeType(reader)) {
     case READER_ELEMENT:
         return handle_element_start(reader, Xpath, nXpath, nDoc, oDoc);

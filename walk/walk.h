@@ -37,6 +37,18 @@ void reset_walk_state(void);
 int processNode(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc);
 /* Leaf callback for an empty or self-closing element: 0, or 1 on failure. */
 int process_tag_early(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc);
+/* While a leaf callback runs on an element with mixed content, the
+ * leaf's value is that element's whole inner markup; otherwise it is the
+ * reader's value.  walk_leaf_value hands out D's value (xmlFree it, NULL
+ * for an element without text); walk_copy_value copies doc's value at
+ * xpath in the same form (free it): 0, or -1 when there is none. */
+xmlChar *walk_leaf_value(xmlTextReaderPtr reader);
+int walk_copy_value(XmlState *doc, const char *xpath, char **out);
+/* Sets doc's value at xpath in that form: 0, or -1. */
+int walk_set_value(XmlState *doc, const char *xpath, const char *value);
+/* 1 while the walk reads the inside of a leaf with mixed content, where
+ * nothing is a setting of its own. */
+int walk_inside_leaf(xmlTextReaderPtr reader);
 /* Cuts the last step (with its predicates) off path, in place. */
 void remove_last_step(char *path);
 void add_attr_to_map(const char *name, const char *value);

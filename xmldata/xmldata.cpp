@@ -290,6 +290,74 @@ extern "C" int xml_copy_node_value(XmlState *state, const char *xpath, char **ou
     return rc;
 }
 
+extern "C" int xml_node_is_mixed(xmlNodePtr node)
+{
+    int text = 0;
+    int element = 0;
+    xmlNodePtr c;
+
+    if (!node || node->type != XML_ELEMENT_NODE)
+        return 0;
+    for (c = node->children; c; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE)
+            element = 1;
+        else if (c->type == XML_ENTITY_REF_NODE || c->type == XML_CDATA_SECTION_NODE)
+            text = 1;
+        else if (c->type == XML_TEXT_NODE && !xmlIsBlankNode(c))
+            text = 1;
+    }
+    return text && element;
+}
+
+extern "C" xmlChar *xml_node_inner_markup(xmlNodePtr node)
+{
+    xmlBufferPtr buf;
+    xmlChar *markup = NULL;
+    xmlNodePtr c;
+    int failed = 0;
+
+    if (!node)
+        return NULL;
+    buf = xmlBufferCreate();
+    if (!buf)
+        return NULL;
+    for (c = node->children; c && !failed; c = c->next)
+        failed = xmlNodeDump(buf, node->doc, c, 0, 0) < 0;
+    if (!failed)
+        markup = xmlStrndup(xmlBufferContent(buf), xmlBufferLength(buf));
+    /* No children: an empty value, as for an empty element's text. */
+    if (!failed && !markup)
+        markup = xmlStrdup(BAD_CAST "");
+    xmlBufferFree(buf);
+    return markup;
+}
+
+extern "C" int xml_copy_node_markup(XmlState *state, const char *xpath, char **out)
+{
+    xmlNodePtr node;
+    xmlXPathObjectPtr res = xmldata_select(state, xpath, 0, &node);
+    xmlChar *markup = NULL;
+    int rc = -1;
+
+    if (node && node->type == XML_ELEMENT_NODE && out)
+        markup = xml_node_inner_markup(node);
+    if (markup) {
+        size_t len = strlen(reinterpret_cast<const char *>(markup));
+        char *copy = static_cast<char *>(calloc(1, len + 1));
+
+        if (copy) {
+            memcpy(copy, markup, len);
+            *out = copy;
+            rc = 0;
+        }
+    }
+    xmlFree(markup);
+    xmlXPathFreeObject(res);
+    if (rc != 0)
+        XMLDATA_RECORD("[%s]:[%s] - Unable to copy node markup for %s", xmldata_str(xpath));
+    return rc;
+}
+
 extern "C" int xml_copy_node_count(XmlState *state, const char *xpath, int *out_count)
 {
     xmlNodePtr node;

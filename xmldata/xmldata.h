@@ -73,6 +73,19 @@ int xml_copy_node_value(XmlState *state, const char *xpath, char **out);
 int xml_copy_node_count(XmlState *state, const char *xpath, int *out_count);
 
 /*
+ * Mixed content: an element whose children mix text that is not all
+ * whitespace with elements.  xml_node_is_mixed says whether node is one
+ * (1 or 0).  xml_node_inner_markup gives node's children as the library
+ * serialises them, one string to release with xmlFree (NULL on no memory
+ * or for a null node).  xml_copy_node_markup does the same for the first
+ * node xpath selects, into a block to free(); xml_set_node_markup parses
+ * markup as content and puts it in place of that node's children.
+ */
+int xml_node_is_mixed(xmlNodePtr node);
+xmlChar *xml_node_inner_markup(xmlNodePtr node);
+int xml_copy_node_markup(XmlState *state, const char *xpath, char **out);
+
+/*
  * The store's XPath evaluation: the object xmlXPathEvalExpression(xpath,
  * pCtxt) gives (the same nodes in the same order, the same empty set or
  * none, NULL where it gives NULL; the caller releases it with
@@ -91,6 +104,7 @@ xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath);
 
 /* Editing */
 int xml_set_node_value(XmlState *state, const char *xpath, const char *value, int value_len);
+int xml_set_node_markup(XmlState *state, const char *xpath, const char *markup);
 int xml_delete_node(XmlState *state, const char *xpath);
 int xml_insert_node(XmlState *state, const char *xparent, const char *name);
 int xml_insert_node_with_attr(XmlState *state, const char *xparent, const char *nodename);

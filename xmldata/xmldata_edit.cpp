@@ -16,6 +16,7 @@
 #include <string.h>
 
 #include <libxml/entities.h>
+#include <libxml/parser.h>
 #include <libxml/xpathInternals.h>
 
 #include "../common/banned.h"
@@ -76,6 +77,31 @@ extern "C" int xml_set_node_value(XmlState *state, const char *xpath, const char
     xmlXPathFreeObject(res);
     if (rc != 0)
         XMLDATA_RECORD("[%s]:[%s] - Unable to set node value for %s", xmldata_str(xpath));
+    return rc;
+}
+
+extern "C" int xml_set_node_markup(XmlState *state, const char *xpath, const char *markup)
+{
+    xmlNodePtr node;
+    xmlXPathObjectPtr res = xmldata_select(state, xpath, 0, &node);
+    xmlNodePtr list = NULL;
+    int rc = -1;
+
+    /* Parsed before anything changes: markup that does not parse leaves
+     * the node as it was. */
+    if (node && node->type == XML_ELEMENT_NODE && markup &&
+        (markup[0] == '\0' || xmlParseBalancedChunkMemory(state->pDoc, NULL, NULL, 0, BAD_CAST markup, &list) == 0)) {
+        xmldata_index_content_changing(state->pDoc, node);
+        xmlNodeSetContent(node, NULL);
+        if (list)
+            xmlAddChildList(node, list);
+        list = NULL;
+        rc = 0;
+    }
+    xmlFreeNodeList(list);
+    xmlXPathFreeObject(res);
+    if (rc != 0)
+        XMLDATA_RECORD("[%s]:[%s] - Unable to set node markup for %s", xmldata_str(xpath));
     return rc;
 }
 
