@@ -25,8 +25,28 @@ xmlChar *current_tag = NULL;
 /* The depth of the element with mixed content whose inside the walk is
  * passing over, or -1. */
 static int mixed_depth = -1;
-/* Set while the leaf callback of such an element runs. */
-static int mixed_leaf;
+/* What the leaf callback running now reads as the value: */
+enum { LEAF_READER, LEAF_MARKUP, LEAF_TEXT };
+static int mixed_leaf = LEAF_READER;
+
+/* LEAF_MARKUP for an element with mixed content, LEAF_TEXT for one whose
+ * text comes in several pieces (text and CDATA, or text around a comment),
+ * which is one value: its whole text.  LEAF_READER otherwise. */
+static int leaf_form(xmlNodePtr node)
+{
+    int pieces = 0;
+    xmlNodePtr c;
+
+    if (xml_node_is_mixed(node))
+        return LEAF_MARKUP;
+    for (c = node ? node->children : NULL; c; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE)
+            return LEAF_READER;
+        if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE)
+            pieces++;
+    }
+    return pieces > 1 ? LEAF_TEXT : LEAF_READER;
+}
 
 static const char *str(const xmlChar *s)
 {
@@ -88,28 +108,30 @@ void reset_walk_state(void)
         xmlFree(current_tag);
     current_tag = NULL;
     mixed_depth = -1;
-    mixed_leaf = 0;
+    mixed_leaf = LEAF_READER;
 }
 
 xmlChar *walk_leaf_value(xmlTextReaderPtr reader)
 {
     if (!reader)
         return NULL;
-    if (mixed_leaf)
+    if (mixed_leaf == LEAF_MARKUP)
         return xml_node_inner_markup(xmlTextReaderExpand(reader));
+    if (mixed_leaf == LEAF_TEXT)
+        return xmlNodeGetContent(xmlTextReaderExpand(reader));
     return xmlTextReaderValue(reader);
 }
 
 int walk_copy_value(XmlState *doc, const char *xpath, char **out)
 {
-    if (mixed_leaf)
+    if (mixed_leaf == LEAF_MARKUP)
         return xml_copy_node_markup(doc, xpath, out);
     return xml_copy_node_value(doc, xpath, out);
 }
 
 int walk_set_value(XmlState *doc, const char *xpath, const char *value)
 {
-    if (mixed_leaf)
+    if (mixed_leaf == LEAF_MARKUP)
         return xml_set_node_markup(doc, xpath, value);
     return xml_set_node_value(doc, xpath, value, (int)strlen(value));
 }
@@ -257,14 +279,15 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
             console_log(2, "%s: Detected Empty tag: %s\n", "processNode", Xpath);
             if (process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0)
                 failed = 1;
-        } else if (xml_node_is_mixed(node)) {
-            /* Text with inline elements is one value: its pieces and the
-             * elements inside are not settings of their own. */
+        } else if (leaf_form(node) != LEAF_READER) {
+            /* Text with inline elements, or text in pieces, is one value:
+             * the pieces and the elements inside are not settings of their
+             * own. */
             console_log(2, "%s: Detected mixed content: %s\n", "processNode", Xpath);
-            mixed_leaf = 1;
+            mixed_leaf = leaf_form(node);
             if (process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0)
                 failed = 1;
-            mixed_leaf = 0;
+            mixed_leaf = LEAF_READER;
             mixed_depth = xmlTextReaderDepth(reader);
         }
     }
