@@ -110,6 +110,10 @@ static int merge_root_attribute(xmlNodePtr n_root, xmlNodePtr o_root, xmlNodePtr
             merge_refuse_setting();
         }
     }
+    /* D's attributes are counted as settings as the walk reads them; one
+     * decided that D lacks is a setting too. */
+    if (!d && kind != MERGE_NO_DECISION)
+        merge_tally_settings(1);
     merge_tally_values(path, reinterpret_cast<const char *>(o), reinterpret_cast<const char *>(n),
                        reinterpret_cast<const char *>(d));
     merge_tally(kind);
