@@ -236,6 +236,67 @@ int check_delta(XmlState *nDoc, char *Xpath, char *nXpath, xmlTextReaderPtr read
     return result;
 }
 
+/* Compares one attribute of the walked root with the loaded root's: a
+ * record when the loaded root lacks it or has another value.  0, or 1 when
+ * making the record failed. */
+static int check_root_attribute(xmlNodePtr walked, xmlNodePtr loaded, const char *name, const char *path)
+{
+    xmlChar *walked_value = attribute_value(walked, name);
+    xmlChar *loaded_value = attribute_value(loaded, name);
+    int len = static_cast<int>(strlen(path));
+    int kind = -1;
+    int result = 0;
+
+    if (!loaded_value) {
+        console_log(2, "%s: Tag not found: xpath=%s (len=%d)\n", __func__, path, len);
+        kind = DELTA_KIND_MISSING;
+    } else if (xmlStrcmp(walked_value, loaded_value) != 0) {
+        console_log(2, "%s: Change detected - xpath=%s (len=%d) value:%s (old:%s)\n", __func__, path, len,
+                    reinterpret_cast<const char *>(loaded_value), reinterpret_cast<const char *>(walked_value));
+        kind = DELTA_KIND_CHANGED;
+    } else {
+        console_log(2, "%s: No Change - xpath=%s (len=%d) value:%s (old:%s)\n", __func__, path, len,
+                    reinterpret_cast<const char *>(loaded_value), reinterpret_cast<const char *>(walked_value));
+    }
+    if (kind >= 0 && save_xpath_to_file(path, kind) != 0) {
+        console_log(0, "%s: ###Error save_xpath_to_file() failed\n", __func__);
+        result = 1;
+    }
+    xmlFree(walked_value);
+    xmlFree(loaded_value);
+    return result;
+}
+
+int delta_root_attributes(XmlState *nDoc, const char *Xpath, xmlTextReaderPtr reader)
+{
+    xmlNodePtr walked = xmlTextReaderCurrentNode(reader);
+    /* The root of the other file, when it has the walked root's name. */
+    xmlNodePtr loaded = first_selected(nDoc, Xpath);
+    char name[XPATH_BUF_SIZE];
+    char after[XPATH_BUF_SIZE];
+    char path[XPATH_BUF_SIZE];
+
+    if (!walked || !loaded)
+        return 0;
+    name[0] = '\0';
+    for (;;) {
+        int n;
+
+        snprintf(after, sizeof(after), "%s", name);
+        name[0] = '\0';
+        attribute_name_after(walked, 1, after, name, sizeof(name));
+        if (name[0] == '\0')
+            return 0;
+        n = snprintf(path, sizeof(path), "%s/@%s", Xpath, name);
+        if (n < 0 || (size_t)n >= sizeof(path)) {
+            console_log(0, "%s: ###Error the path of attribute %s does not fit after %s\n", __func__, name, Xpath);
+            return 1;
+        }
+        if (check_root_attribute(walked, loaded, name, path) != 0)
+            return 1;
+    }
+}
+
 int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
 {
     char Xpath[XPATH_BUF_SIZE];

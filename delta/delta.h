@@ -30,6 +30,15 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file);
 /* Leaf callback of the walk in delta mode: 0, or 1 when recording failed. */
 int check_delta(XmlState *nDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader);
 
+/*
+ * Element check of the walk in delta mode, at the walked file's root
+ * (Xpath its path): a record for each of its attributes (PRI aside), in
+ * the order of their names, that the loaded document's root of the same
+ * name lacks or holds with another value, with the attribute's path, for
+ * example /config[1]/@version.  0, or 1 when a record failed.
+ */
+int delta_root_attributes(XmlState *nDoc, const char *Xpath, xmlTextReaderPtr reader);
+
 /* Writes the line for one record: 1 for a NULL xpath or a failed write
  * (with an error line), else 0. */
 int save_xpath_to_file(const char *xpath, int kind);

@@ -61,6 +61,11 @@ static int refuse_namespaces(const char *caller, XmlState *doc, const char *file
     return 1;
 }
 
+void merge_refuse_setting(void)
+{
+    conflicts_found++;
+}
+
 int merge_check_namespace(xmlTextReaderPtr reader)
 {
     const xmlChar *uri = xmlTextReaderConstNamespaceUri(reader);

@@ -32,6 +32,19 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
  * reader's element is in a namespace, which the merge does not support. */
 int merge_check_namespace(xmlTextReaderPtr reader);
 
+/*
+ * Element check of the walk in merge mode, at D's root (Xpath its path):
+ * decides each attribute of the root (PRI and those in a namespace aside)
+ * as a setting, with N's root of the same name as the base, printing the
+ * rule line of each decision and telling the tally.  0, or 1 when N's root
+ * could not be changed.
+ */
+int merge_root_attributes(XmlState *nDoc, XmlState *oDoc, const char *Xpath, xmlTextReaderPtr reader);
+
+/* Counts a setting that --conflicts=fail refused: the merge then saves
+ * nothing. */
+void merge_refuse_setting(void);
+
 /* Leaf callback of the walk in merge mode: 0 settled, 1 failure. */
 int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader);
 

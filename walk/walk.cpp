@@ -195,10 +195,13 @@ int process_tag_early(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlSta
 
 /*
  * Builds the element step "name[@a='x' and @b='y']" from the attributes the
- * reader presents (PRI left out) and fills mapAttr.  Returns 0, or 1 when
- * the reader could not be moved across the attributes.
+ * reader presents (PRI left out) and fills mapAttr.  The root element's step
+ * is its name alone: its attributes are settings, decided by the mode when
+ * the walk starts it, and a changed one must not make every element below
+ * it a stranger.  Returns 0, or 1 when the reader could not be moved across
+ * the attributes.
  */
-static int build_element_step(xmlTextReaderPtr reader, char *step)
+static int build_element_step(xmlTextReaderPtr reader, char *step, int is_root)
 {
     int count = xmlTextReaderAttributeCount(reader);
     int predicate_open = 0;
@@ -223,10 +226,12 @@ static int build_element_step(xmlTextReaderPtr reader, char *step)
         if (xmlStrcmp(name, BAD_CAST "PRI") == 0) {
             console_log(2, "%s: Skip PRI Attr no:%d, Name:%s, Value:%s\n", "processNode", i, str(name), str(value));
         } else {
-            add_attr_to_map(reinterpret_cast<const char *>(name), reinterpret_cast<const char *>(value));
-            step_append(step, predicate_open ? " and @%s=" : "[@%s=", str(name));
-            step_append_literal(step, str(value));
-            predicate_open = 1;
+            if (!is_root) {
+                add_attr_to_map(reinterpret_cast<const char *>(name), reinterpret_cast<const char *>(value));
+                step_append(step, predicate_open ? " and @%s=" : "[@%s=", str(name));
+                step_append_literal(step, str(value));
+                predicate_open = 1;
+            }
             console_log(2, "%s: Attribute no:%d, Name:%s, Value:%s\n", "processNode", i, str(name), str(value));
         }
         if (i == count - 1 && predicate_open)
@@ -244,6 +249,7 @@ static int build_element_step(xmlTextReaderPtr reader, char *step)
 static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc)
 {
     char step[XPATH_BUF_SIZE];
+    int is_root = Xpath[0] == '\0';
     int failed;
 
     console_log(2, "\n%s: XML_ELEMENT_NODE\n", "processNode");
@@ -258,11 +264,14 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
     mapAttr.clear();
     memset(step, 0, sizeof(step));
     snprintf(step, sizeof(step), "%s", str(current_tag));
-    failed = build_element_step(reader, step);
+    failed = build_element_step(reader, step, is_root);
 
     if (find_and_add_xpath_to_map(step, Xpath, nXpath, nDoc, current_tag) != 0) {
         /* The element has no path of its own: its data must not land on
          * the parent's. */
+        failed = 1;
+    } else if (is_root && (delta_mode ? delta_root_attributes(nDoc, Xpath, reader)
+                                      : merge_root_attributes(nDoc, oDoc, Xpath, reader)) != 0) {
         failed = 1;
     } else if (xmlTextReaderIsEmptyElement(reader) == 1) {
         console_log(2, "%s: Detected Self closing tag: %s\n", "processNode", Xpath);

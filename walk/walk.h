@@ -4,7 +4,8 @@
  *
  * Every element of the walked file gets a step "name[@a='x' and @b='y']"
  * (PRI left out) with a positional index counted per parent instance in
- * mapXpath, for example /config[1]/apn[@id='2'][1].  nXpath follows the
+ * mapXpath, for example /config[1]/apn[@id='2'][1]; the root element's step
+ * is its name alone, its attributes being settings.  nXpath follows the
  * same element in the compared document and is only logged.
  */
 #ifndef XMLCFG_WALK_H
@@ -65,9 +66,24 @@ void add_to_map(const char *path);
 /* Raises the trailing [k] of path to [k+1]: 0, -1 when there is none, -2
  * when the raised index does not fit (path unchanged either way). */
 int increment_xpath_index(char *path, int record);
-/* 0 when a node of xpath at or after position start matches mapAttr. */
+/* 0 when a node of xpath at or after position start matches mapAttr; the
+ * root element (a path of one step) by its name alone. */
 int xpath_compare_attr(XmlState *state, const char *xpath, int start);
 /* 0 when the node's attribute names (PRI aside) are all keys of mapAttr. */
 int match_node_attributes(xmlAttrPtr pAttr);
+
+/*
+ * The attributes of an element that are settings (PRI aside; those in a
+ * namespace only with with_ns), in the order of their names as the file
+ * writes them ("prefix:local" in a namespace).  attribute_name_after puts
+ * into best (size bytes) the first such name of node after `after` ("" for
+ * the first of all), when it comes before best's ("" for none): called for
+ * several elements, best is the next name of any of them.
+ */
+void attribute_name_after(xmlNodePtr node, int with_ns, const char *after, char *best, size_t size);
+/* The value of node's attribute written name, for xmlFree; NULL without one. */
+xmlChar *attribute_value(xmlNodePtr node, const char *name);
+/* The first node xpath selects in doc, or NULL. */
+xmlNodePtr first_selected(XmlState *doc, const char *xpath);
 
 #endif

@@ -166,6 +166,16 @@ static int first_candidate(XmlState *state, const char *xpath, int start)
     return rc;
 }
 
+/* Whether xpath has one step only: it selects the root element. */
+static int is_root_path(const char *xpath)
+{
+    char parent[XPATH_BUF_SIZE];
+
+    snprintf(parent, sizeof(parent), "%s", xpath);
+    remove_last_step(parent);
+    return parent[0] == '\0';
+}
+
 int xpath_compare_attr(XmlState *state, const char *xpath, int start)
 {
     xmlXPathObjectPtr res = NULL;
@@ -199,7 +209,10 @@ int xpath_compare_attr(XmlState *state, const char *xpath, int start)
         goto out;
     }
     console_log(2, "%s: pNodeSet->nodeNr=%d\n", __func__, set->nodeNr);
-    for (i = start; i < set->nodeNr; i++) {
+    /* The root is matched by its name alone; its attributes are settings. */
+    if (start < set->nodeNr && is_root_path(xpath))
+        rc = 0;
+    for (i = start; rc != 0 && i < set->nodeNr; i++) {
         if (match_node_attributes(element_attributes(set->nodeTab[i])) == 0) {
             rc = 0;
             break;
