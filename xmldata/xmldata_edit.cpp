@@ -20,7 +20,8 @@
 
 #include "../common/banned.h"
 
-/* Most '/' in a path to create: any path of up to 1,023 bytes fits. */
+/* Most step separators in a path to create: any path of up to 1,023 bytes
+ * fits. */
 #define XMLDATA_PATH_STEPS_MAX 1023
 
 /*
@@ -306,38 +307,57 @@ out:
 }
 
 /*
- * 1 when xpath has more '/' than XMLDATA_PATH_STEPS_MAX.  The path creation
- * recurses once per '/', so a longer path could exhaust the stack.
+ * 1 when xpath has more step separators than XMLDATA_PATH_STEPS_MAX.  The
+ * path creation recurses once per step, so a longer path could exhaust
+ * the stack.
  */
 static int too_many_steps(const char *xpath)
 {
     int steps = 0;
 
-    for (; *xpath; xpath++)
-        if (*xpath == '/' && ++steps > XMLDATA_PATH_STEPS_MAX)
+    for (;;) {
+        xpath += xml_path_step_len(xpath);
+        if (*xpath == '\0')
+            return 0;
+        if (++steps > XMLDATA_PATH_STEPS_MAX)
             return 1;
-    return 0;
+        xpath++;
+    }
+}
+
+/* A copy of xpath cut at its last step separator, and *last at the step
+ * after it; NULL when xpath has none or no copy could be made. */
+static char *split_last_step(const char *xpath, char **last)
+{
+    int cut = xml_path_parent_len(xpath);
+    char *copy;
+
+    if (cut < 0)
+        return NULL;
+    copy = strdup(xpath);
+    if (copy) {
+        copy[cut] = '\0';
+        *last = copy + cut + 1;
+    }
+    return copy;
 }
 
 extern "C" int xml_create_node_path_if_possible(XmlState *state, const char *xpath)
 {
     char *parent = NULL;
-    char *slash;
+    char *name = NULL;
 
     if (xpath && !strchr(xpath, '@') && !strchr(xpath, '[') && !too_many_steps(xpath))
-        parent = strdup(xpath);
-    slash = parent ? strrchr(parent, '/') : NULL;
-    if (!slash) {
-        free(parent);
+        parent = split_last_step(xpath, &name);
+    if (!parent) {
         XMLDATA_RECORD("[%s]:[%s] - Unable to create node path for %s", xmldata_str(xpath));
         return -1;
     }
-    *slash = '\0';
     /* Missing ancestors first, top-down through the recursion.  The nested
      * steps report their own failures; the path counts as created anyway. */
     if (!selects_node(state, parent))
         xml_create_node_path_if_possible(state, parent);
-    xml_insert_node(state, parent, slash + 1);
+    xml_insert_node(state, parent, name);
     free(parent);
     return 0;
 }
@@ -345,16 +365,14 @@ extern "C" int xml_create_node_path_if_possible(XmlState *state, const char *xpa
 extern "C" int xml_create_node_path_if_possible_with_attr(XmlState *state, const char *xpath)
 {
     char *base = NULL;
-    char *slash;
+    char *last = NULL;
     int nested_failed = 0;
     int rc = -1;
 
     if (xpath && !too_many_steps(xpath))
-        base = strdup(xpath);
-    slash = base ? strrchr(base, '/') : NULL;
-    if (!slash)
+        base = split_last_step(xpath, &last);
+    if (!base)
         goto out;
-    *slash = '\0';
     /* One trailing step less per level, down to the deepest ancestor that
      * exists; the missing ones are then created top-down on the way back. */
     if (!selects_node(state, base) && xml_create_node_path_if_possible_with_attr(state, base) != 0) {
@@ -363,7 +381,7 @@ extern "C" int xml_create_node_path_if_possible_with_attr(XmlState *state, const
         nested_failed = 1;
         goto out;
     }
-    rc = xml_insert_node_with_attr(state, base, slash + 1);
+    rc = xml_insert_node_with_attr(state, base, last);
 out:
     free(base);
     /* A failed nested creation has its own record instead. */
