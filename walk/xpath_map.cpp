@@ -38,6 +38,117 @@ int append_xpath_step(const char *step, char *path)
     return 0;
 }
 
+/* The attributes of an element that count for its step. */
+#define COUNTED_ATTRS "@*[name()!='PRI']"
+
+/*
+ * The closing bracket of the attribute predicate that starts at p ("[@"),
+ * with the number of attribute tests in it ('@' outside literals); NULL
+ * when it does not close, or when it tests any attribute (@*) already and
+ * so is no predicate of the walk's.
+ */
+static const char *attr_predicate_end(const char *p, int *tests)
+{
+    int depth = 0;
+    char quote = 0;
+
+    *tests = 0;
+    for (; *p; p++) {
+        char c = *p;
+
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '[') {
+            depth++;
+        } else if (c == ']') {
+            if (--depth == 0)
+                return p;
+        } else if (c == '@') {
+            if (p[1] == '*')
+                return NULL;
+            ++*tests;
+        }
+    }
+    return NULL;
+}
+
+/* 1 when [p, end) is empty or one positive position "[k]". */
+static int position_or_nothing(const char *p, const char *end)
+{
+    const char *d;
+
+    if (p == end)
+        return 1;
+    if (*p != '[' || end - p < 3 || end[-1] != ']')
+        return 0;
+    for (d = p + 1; d < end - 1; d++) {
+        if (*d < '0' || *d > '9')
+            return 0;
+    }
+    return 1;
+}
+
+/* Appends len bytes of text to buf at *used, bounded by LOOKUP_BUF_SIZE;
+ * *fits is cleared when they do not fit. */
+static void lookup_append(char *buf, size_t *used, const char *text, size_t len, int *fits)
+{
+    if (!*fits || *used + len >= LOOKUP_BUF_SIZE) {
+        *fits = 0;
+        return;
+    }
+    memcpy(buf + *used, text, len);
+    *used += len;
+    buf[*used] = '\0';
+}
+
+const char *lookup_path(const char *path, char *buf)
+{
+    static const char bare[] = "[not(" COUNTED_ATTRS ")]";
+    const char *p = path;
+    size_t used = 0;
+    int fits = 1;
+    int rewritten = 0;
+
+    if (!path || path[0] != '/')
+        return path;
+    buf[0] = '\0';
+    while (*p == '/') {
+        const char *step = p + 1;
+        const char *end = step + xml_path_step_len(step);
+        size_t name_len = strcspn(step, "[");
+        const char *rest = step + (name_len < (size_t)(end - step) ? name_len : (size_t)(end - step));
+        const char *close = NULL;
+        int tests = 0;
+
+        if (p != path && rest[0] == '[' && rest[1] == '@')
+            close = attr_predicate_end(rest, &tests);
+        if (close && close < end && position_or_nothing(close + 1, end)) {
+            char count[48];
+            int n = snprintf(count, sizeof(count), " and count(" COUNTED_ATTRS ")=%d", tests);
+
+            lookup_append(buf, &used, p, (size_t)(close - p), &fits);
+            lookup_append(buf, &used, count, (size_t)n, &fits);
+            lookup_append(buf, &used, close, (size_t)(end - close), &fits);
+            rewritten = 1;
+        } else if (p != path && rest > step && position_or_nothing(rest, end)) {
+            lookup_append(buf, &used, p, (size_t)(rest - p), &fits);
+            lookup_append(buf, &used, bare, sizeof(bare) - 1, &fits);
+            lookup_append(buf, &used, rest, (size_t)(end - rest), &fits);
+            rewritten = 1;
+        } else {
+            lookup_append(buf, &used, p, (size_t)(end - p), &fits);
+        }
+        p = end;
+    }
+    /* Beyond the walk's paths, which always fit: looked up as given. */
+    if (!fits || !rewritten || *p != '\0')
+        return path;
+    return buf;
+}
+
 void add_to_map(const char *path)
 {
     int &count = mapXpath[show_str(path)];
@@ -143,12 +254,12 @@ static xmlAttrPtr element_attributes(xmlNodePtr node)
  * evaluated, 2 when the whole set must be asked.  Only below level 2,
  * where the size of the whole set is not traced.
  */
-static int first_candidate(XmlState *state, const char *xpath, int start)
+static int first_candidate(XmlState *state, const char *xpath, const char *expr, int start)
 {
-    char path[XPATH_BUF_SIZE + 16];
+    char path[LOOKUP_BUF_SIZE + 16];
     xmlXPathObjectPtr res;
     int rc = -1;
-    int written = snprintf(path, sizeof(path), "%s[%d]", xpath, start + 1);
+    int written = snprintf(path, sizeof(path), "%s[%d]", expr, start + 1);
 
     if (written < 0 || written >= (int)sizeof(path))
         return 2;
@@ -168,6 +279,8 @@ static int first_candidate(XmlState *state, const char *xpath, int start)
 
 int xpath_compare_attr(XmlState *state, const char *xpath, int start)
 {
+    char look[LOOKUP_BUF_SIZE];
+    const char *expr = lookup_path(xpath, look);
     xmlXPathObjectPtr res = NULL;
     xmlNodeSetPtr set;
     int rc = -1;
@@ -180,7 +293,7 @@ int xpath_compare_attr(XmlState *state, const char *xpath, int start)
      * position 0 the path is one that ends in a position already, or the
      * first of its siblings.) */
     if (start > 0 && verbose_level < 2 && xml_is_loaded(state) && xpath) {
-        int first = first_candidate(state, xpath, start);
+        int first = first_candidate(state, xpath, expr, start);
 
         if (first == 0 || first == -1)
             return first;
@@ -188,7 +301,7 @@ int xpath_compare_attr(XmlState *state, const char *xpath, int start)
             start++;
     }
     if (xml_is_loaded(state) && xpath)
-        res = xml_eval_xpath(state, xpath);
+        res = xml_eval_xpath(state, expr);
     if (!res) {
         console_log(0, "%s: ###Error: unable to evaluate xpath expression \"%s\"\n", __func__, show_str(xpath));
         return -1;

@@ -200,21 +200,54 @@ static char *read_value(char *scan, char **value)
     return scan + 1;
 }
 
+/* The position after the predicate that opens at p ('['), nested
+ * predicates and quoted literals in it passed over; the end of the string
+ * when it does not close. */
+static char *skip_predicate(char *p)
+{
+    int depth = 0;
+    char quote = 0;
+
+    for (; *p; p++) {
+        if (quote) {
+            if (*p == quote)
+                quote = 0;
+        } else if (*p == '\'' || *p == '"') {
+            quote = *p;
+        } else if (*p == '[') {
+            depth++;
+        } else if (*p == ']' && --depth == 0) {
+            return p + 1;
+        }
+    }
+    return p;
+}
+
 /*
  * Reads the attribute tests @name=literal of a step, from scan on, onto
  * node.  Everything between the tests (" and ", brackets, positions) is
- * passed over.  The step buffer is cut in place.  0, or -1 when a test has
- * no '=' or no closed literal, or an attribute cannot be added.
+ * passed over, and so is a test of any attribute (@* with its predicate).
+ * The step buffer is cut in place.  0, or -1 when a test has no '=' or no
+ * closed literal, or an attribute cannot be added.
  */
 static int add_step_attributes(xmlNodePtr node, char *scan)
 {
     char *at;
 
     while ((at = strchr(scan, '@')) != NULL) {
-        char *eq = strchr(at + 1, '=');
-        char *end = eq;
+        char *eq;
+        char *end;
         char *value = NULL;
 
+        if (at[1] == '*') {
+            /* Any attribute, as in count(@*[...])=1: names none. */
+            scan = at + 2;
+            if (*scan == '[')
+                scan = skip_predicate(scan);
+            continue;
+        }
+        eq = strchr(at + 1, '=');
+        end = eq;
         if (!eq)
             return -1;
         /* Blanks before the '=' belong to the test, not to the name. */
