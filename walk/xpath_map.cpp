@@ -50,29 +50,33 @@ int append_xpath_step(const char *step, char *path)
 static const char *attr_predicate_end(const char *p, int *tests)
 {
     int depth = 0;
-    char quote = 0;
 
     *tests = 0;
-    for (; *p; p++) {
-        char c = *p;
-
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-        } else if (c == '\'' || c == '"') {
-            quote = c;
-        } else if (c == '[') {
+    for (;;) {
+        p += strcspn(p, "[]'\"@");
+        switch (*p) {
+        case '\0':
+            return NULL;
+        case '[':
             depth++;
-        } else if (c == ']') {
+            break;
+        case ']':
             if (--depth == 0)
                 return p;
-        } else if (c == '@') {
+            break;
+        case '@':
             if (p[1] == '*')
                 return NULL;
             ++*tests;
+            break;
+        default:
+            p = strchr(p + 1, *p);
+            if (!p)
+                return NULL;
+            break;
         }
+        p++;
     }
-    return NULL;
 }
 
 /* 1 when [p, end) is empty or one positive position "[k]". */
@@ -104,48 +108,128 @@ static void lookup_append(char *buf, size_t *used, const char *text, size_t len,
     buf[*used] = '\0';
 }
 
-const char *lookup_path(const char *path, char *buf)
+/*
+ * Appends the lookup form of the step [p, end) (p at its '/') to buf;
+ * first: the root's step, which stays as it is.  1 when the same step with
+ * a position after it would read as this form with the position after it.
+ */
+static int rewrite_step(const char *p, const char *end, int first, char *buf, size_t *used, int *fits)
 {
     static const char bare[] = "[not(" COUNTED_ATTRS ")]";
-    const char *p = path;
+    static const char count[] = " and count(" COUNTED_ATTRS ")=";
+    const char *step = p + 1;
+    const char *rest = step;
+    const char *close = NULL;
+    int tests = 0;
+
+    while (rest < end && *rest != '[')
+        rest++;
+    if (!first && rest[0] == '[' && rest[1] == '@')
+        close = attr_predicate_end(rest, &tests);
+    if (close && close < end && position_or_nothing(close + 1, end)) {
+        char digits[16];
+        size_t n = sizeof(digits);
+
+        /* The count's digits, from the last one back. */
+        do {
+            digits[--n] = (char)('0' + tests % 10);
+            tests /= 10;
+        } while (tests > 0 && n > 0);
+        lookup_append(buf, used, p, (size_t)(close - p), fits);
+        lookup_append(buf, used, count, sizeof(count) - 1, fits);
+        lookup_append(buf, used, digits + n, sizeof(digits) - n, fits);
+        lookup_append(buf, used, close, (size_t)(end - close), fits);
+        return close + 1 == end;
+    }
+    if (!first && rest > step && position_or_nothing(rest, end)) {
+        lookup_append(buf, used, p, (size_t)(rest - p), fits);
+        lookup_append(buf, used, bare, sizeof(bare) - 1, fits);
+        lookup_append(buf, used, rest, (size_t)(end - rest), fits);
+        return rest == end;
+    }
+    lookup_append(buf, used, p, (size_t)(end - p), fits);
+    return first;
+}
+
+/*
+ * The last path rewritten, with where each of its steps ends in it and in
+ * its lookup form.  The walk's paths of one parent share all steps but the
+ * last, and a leaf's path is the one its element start asked for with a
+ * position added, so mostly only a last step is rewritten anew.
+ */
+#define LOOKUP_MAX_STEPS (XPATH_BUF_SIZE / 2)
+static struct {
+    char path[XPATH_BUF_SIZE];
+    char lookup[LOOKUP_BUF_SIZE];
+    size_t path_end[LOOKUP_MAX_STEPS];
+    size_t lookup_end[LOOKUP_MAX_STEPS];
+    size_t len;
+    int steps;
+    int fits;
+    int whole;                  /* every step fitted the step table */
+    int open;                   /* a position after the path goes after its form */
+} last_lookup;
+
+const char *lookup_path(const char *path, char *buf)
+{
+    size_t len;
+    size_t same = 0;
     size_t used = 0;
-    int fits = 1;
-    int rewritten = 0;
+    int kept = 0;
+    const char *p;
 
     if (!path || path[0] != '/')
         return path;
-    buf[0] = '\0';
-    while (*p == '/') {
-        const char *step = p + 1;
-        const char *end = step + xml_path_step_len(step);
-        size_t name_len = strcspn(step, "[");
-        const char *rest = step + (name_len < (size_t)(end - step) ? name_len : (size_t)(end - step));
-        const char *close = NULL;
-        int tests = 0;
+    if (last_lookup.fits && strcmp(path, last_lookup.path) == 0)
+        goto done;   /* several look-ups of one leaf in a row */
+    len = strlen(path);
+    if (len >= sizeof(last_lookup.path))
+        return path;   /* longer than any path of the walk */
+    if (last_lookup.fits && last_lookup.whole && last_lookup.open && last_lookup.steps > 0 &&
+        len > last_lookup.len && memcmp(path, last_lookup.path, last_lookup.len) == 0 &&
+        position_or_nothing(path + last_lookup.len, path + len)) {
+        /* The same path with a position after its last step. */
+        used = last_lookup.lookup_end[last_lookup.steps - 1];
+        lookup_append(last_lookup.lookup, &used, path + last_lookup.len, len - last_lookup.len, &last_lookup.fits);
+        memcpy(last_lookup.path + last_lookup.len, path + last_lookup.len, len - last_lookup.len + 1);
+        last_lookup.path_end[last_lookup.steps - 1] = len;
+        last_lookup.lookup_end[last_lookup.steps - 1] = used;
+        last_lookup.len = len;
+        last_lookup.open = 0;
+        goto done;
+    }
+    /* The leading steps that are the same, up to a step end of both. */
+    while (kept < last_lookup.steps && last_lookup.path_end[kept] <= len &&
+           (path[last_lookup.path_end[kept]] == '/' || path[last_lookup.path_end[kept]] == '\0') &&
+           memcmp(path + same, last_lookup.path + same, last_lookup.path_end[kept] - same) == 0)
+        same = last_lookup.path_end[kept++];
+    if (kept > 0 && !last_lookup.fits)
+        kept = 0;
+    if (kept > 0)
+        used = last_lookup.lookup_end[kept - 1];
+    last_lookup.fits = 1;
+    last_lookup.steps = kept;
+    last_lookup.open = 0;
+    p = path + (kept > 0 ? last_lookup.path_end[kept - 1] : 0);
+    while (*p == '/' && last_lookup.steps < LOOKUP_MAX_STEPS) {
+        const char *end = p + 1 + xml_path_step_len(p + 1);
 
-        if (p != path && rest[0] == '[' && rest[1] == '@')
-            close = attr_predicate_end(rest, &tests);
-        if (close && close < end && position_or_nothing(close + 1, end)) {
-            char count[48];
-            int n = snprintf(count, sizeof(count), " and count(" COUNTED_ATTRS ")=%d", tests);
-
-            lookup_append(buf, &used, p, (size_t)(close - p), &fits);
-            lookup_append(buf, &used, count, (size_t)n, &fits);
-            lookup_append(buf, &used, close, (size_t)(end - close), &fits);
-            rewritten = 1;
-        } else if (p != path && rest > step && position_or_nothing(rest, end)) {
-            lookup_append(buf, &used, p, (size_t)(rest - p), &fits);
-            lookup_append(buf, &used, bare, sizeof(bare) - 1, &fits);
-            lookup_append(buf, &used, rest, (size_t)(end - rest), &fits);
-            rewritten = 1;
-        } else {
-            lookup_append(buf, &used, p, (size_t)(end - p), &fits);
-        }
+        last_lookup.open = rewrite_step(p, end, p == path, last_lookup.lookup, &used, &last_lookup.fits);
+        last_lookup.path_end[last_lookup.steps] = (size_t)(end - path);
+        last_lookup.lookup_end[last_lookup.steps] = used;
+        last_lookup.steps++;
         p = end;
     }
-    /* Beyond the walk's paths, which always fit: looked up as given. */
-    if (!fits || !rewritten || *p != '\0')
+    memcpy(last_lookup.path, path, len + 1);
+    last_lookup.len = len;
+    last_lookup.lookup[used] = '\0';
+    last_lookup.whole = *p == '\0';
+done:
+    used = last_lookup.steps > 0 ? last_lookup.lookup_end[last_lookup.steps - 1] : 0;
+    /* Rewriting only adds: the same length is the same path. */
+    if (!last_lookup.whole || !last_lookup.fits || used == last_lookup.len)
         return path;
+    memcpy(buf, last_lookup.lookup, used + 1);
     return buf;
 }
 

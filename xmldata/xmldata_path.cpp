@@ -7,37 +7,48 @@
 #include "xmldata.h"
 
 #include <limits.h>
+#include <string.h>
 
 #include "../common/banned.h"
 
 extern "C" size_t xml_path_step_len(const char *path)
 {
     size_t depth = 0;
-    char quote = 0;
-    size_t i;
+    size_t i = 0;
 
     if (!path)
         return 0;
-    for (i = 0; path[i]; i++) {
-        char c = path[i];
+    /* Jumps from one character that matters to the next: '/' and '[' in
+     * the step's own text; brackets and quotes in a predicate; the closing
+     * quote in a literal (a literal only stands inside a predicate). */
+    for (;;) {
+        const char *close;
+        char c;
 
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-        } else if (c == '\'' || c == '"') {
-            /* A literal only stands inside a predicate. */
-            if (depth > 0)
-                quote = c;
-        } else if (c == '[') {
+        if (depth == 0) {
+            i += strcspn(path + i, "/[");
+            if (path[i] != '[')
+                return i;
+            depth = 1;
+            i++;
+            continue;
+        }
+        i += strcspn(path + i, "[]'\"");
+        c = path[i];
+        if (c == '\0')
+            return i;
+        if (c == '[') {
             depth++;
         } else if (c == ']') {
-            if (depth > 0)
-                depth--;
-        } else if (c == '/' && depth == 0) {
-            break;
+            depth--;
+        } else {
+            close = strchr(path + i + 1, c);
+            if (!close)
+                return i + strlen(path + i);
+            i = (size_t)(close - path);
         }
+        i++;
     }
-    return i;
 }
 
 extern "C" int xml_path_parent_len(const char *path)
