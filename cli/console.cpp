@@ -83,7 +83,8 @@ static void keep_first_error(const char *fmt, va_list ap)
 {
     size_t len;
 
-    if (first_error[0] != '\0' || strstr(fmt, "###Error") == NULL)
+    /* Every line goes through here: most formats have no '#' at all. */
+    if (first_error[0] != '\0' || strchr(fmt, '#') == NULL || strstr(fmt, "###Error") == NULL)
         return;
     if (vsnprintf(first_error, sizeof first_error, fmt, ap) < 0) {
         first_error[0] = '\0';

@@ -193,6 +193,8 @@ static int record(const char *xpath, int kind)
 int check_delta(XmlState *nDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader)
 {
     char pri[XPATH_BUF_SIZE];
+    char look[LOOKUP_BUF_SIZE];
+    const char *found = lookup_path(Xpath, look);
     char *copy = NULL;
     int len = Xpath ? static_cast<int>(strlen(Xpath)) : 0;
     int result = 0;
@@ -201,17 +203,17 @@ int check_delta(XmlState *nDoc, char *Xpath, char *nXpath, xmlTextReaderPtr read
 
     (void)nXpath;
     /* Also an XPath the library cannot evaluate counts as not found. */
-    if (xml_is_nodeset_exists(nDoc, Xpath) != 0) {
+    if (xml_is_nodeset_exists(nDoc, found) != 0) {
         console_log(2, "%s: Tag not found: xpath=%s (len=%d)\n", __func__, show_str(Xpath), len);
         return record(Xpath, DELTA_KIND_MISSING);
     }
-    if (xml_get_prop(nDoc, Xpath, "PRI", pri, sizeof(pri)) == 0 && pri[0] == '1') {
+    if (xml_get_prop(nDoc, found, "PRI", pri, sizeof(pri)) == 0 && pri[0] == '1') {
         console_log(1, "%s:++++PRI Attr set(Force update) xpath=%s\n", __func__, Xpath);
         return record(Xpath, DELTA_KIND_CHANGED);
     }
 
     delta_old_value = walk_leaf_value(reader);
-    rc = walk_copy_value(nDoc, Xpath, &copy);
+    rc = walk_copy_value(nDoc, found, &copy);
     if (rc == 0 && copy[0] == '\0') {
         console_log(2, "%s:++++Found Empty tag in N, set rc = -1\n", __func__);
         rc = -1;

@@ -184,12 +184,13 @@ static int is_user_change(const char *d_value, const char *o_value, int o_status
 static void refuse_conflict(const char *caller, enum MergeDecision kind, XmlState *oDoc, const char *Xpath,
                             const char *n_value, xmlTextReaderPtr reader)
 {
+    char look[LOOKUP_BUF_SIZE];
     char *o_value = NULL;
     xmlChar *d_text;
 
     if (merge_conflicts != MERGE_CONFLICTS_FAIL || (kind != MERGE_BOTH_CHANGED && kind != MERGE_LOST_WITH_ELEMENT))
         return;
-    if (walk_copy_value(oDoc, Xpath, &o_value) != 0)
+    if (walk_copy_value(oDoc, lookup_path(Xpath, look), &o_value) != 0)
         o_value = NULL;
     d_text = reader ? walk_leaf_value(reader) : NULL;
     console_log(0, "%s: ###Error both changed (Xpath=%s) value(O=%s; N=%s; D=%s)\n", caller, Xpath, show_str(o_value),
@@ -204,6 +205,7 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
     char placed[XPATH_BUF_SIZE];
     char *nPath = placement_path(Xpath, placed);
     char pri[XPATH_BUF_SIZE];
+    char look[LOOKUP_BUF_SIZE];
     xmlChar *d_text = NULL;
     const char *d_value;
     char *o_value = NULL;
@@ -235,7 +237,7 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
     }
 
     /* A PRI beginning with 1 on N's element forces N's value. */
-    pri_set = xml_get_prop(nDoc, nPath, "PRI", pri, sizeof(pri)) == 0 && pri[0] == '1';
+    pri_set = xml_get_prop(nDoc, lookup_path(nPath, look), "PRI", pri, sizeof(pri)) == 0 && pri[0] == '1';
     if (pri_set) {
         merge_tally(merge_kind_forced(nDoc, nPath, reader));
         console_log(1, "%s:++++Rule 1-5:PRI Attr set--Keep N(xpath=%s)\n", __func__, Xpath);
@@ -245,7 +247,7 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
     if (reader)
         d_text = walk_leaf_value(reader);
     d_value = reinterpret_cast<const char *>(d_text);
-    o_status = walk_copy_value(oDoc, Xpath, &o_value) == 0 ? 0 : -1;
+    o_status = walk_copy_value(oDoc, lookup_path(Xpath, look), &o_value) == 0 ? 0 : -1;
     if (o_status == 0 && o_value[0] == '\0') {
         console_log(2, "%s:++++Found Empty tag in O, set rc = -1\n", __func__);
         o_status = -1;
@@ -256,7 +258,7 @@ int merge_and_update(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, 
 
         kind = merge_kind_user_change(nDoc, nPath, o_status == 0 ? o_value : NULL, d_value);
         if (kind == MERGE_BOTH_CHANGED && merge_conflicts != MERGE_CONFLICTS_DEVICE &&
-            walk_copy_value(nDoc, nPath, &n_value) != 0)
+            walk_copy_value(nDoc, lookup_path(nPath, look), &n_value) != 0)
             n_value = NULL;
         merge_tally(kind);
         if (kind == MERGE_BOTH_CHANGED && merge_conflicts == MERGE_CONFLICTS_RELEASE) {

@@ -52,14 +52,14 @@ static int next_position(char *path, int record)
  */
 static int position_bound(XmlState *doc, const char *path)
 {
-    char children[XPATH_BUF_SIZE];
+    char parent[XPATH_BUF_SIZE];
+    char look[LOOKUP_BUF_SIZE];
+    char children[LOOKUP_BUF_SIZE + 2];
     int count = 0;
 
-    snprintf(children, sizeof(children), "%s", show_str(path));
-    remove_last_step(children);
-    if (strlen(children) + 2 >= sizeof(children))
-        return 0;
-    snprintf(children + strlen(children), sizeof(children) - strlen(children), "/*");
+    snprintf(parent, sizeof(parent), "%s", show_str(path));
+    remove_last_step(parent);
+    snprintf(children, sizeof(children), "%s/*", lookup_path(parent, look));
     if (xml_copy_node_count(doc, children, &count) != 0)
         return 0;
     return count;
@@ -81,6 +81,7 @@ int check_node_in_doc(XmlState *doc, const char *path, const char *label, int pr
 {
     char next[XPATH_BUF_SIZE];
     char prev[XPATH_BUF_SIZE];
+    char look[LOOKUP_BUF_SIZE];
     int bound = -1;
     int moves = 0;
 
@@ -88,7 +89,7 @@ int check_node_in_doc(XmlState *doc, const char *path, const char *label, int pr
     /* Each try moves one position on; the first position past the last
      * sibling selects nothing, which ends the search. */
     for (;;) {
-        if (xml_is_nodeset_exists(doc, next) != 0) {
+        if (xml_is_nodeset_exists(doc, lookup_path(next, look)) != 0) {
             console_log(2, "%s:+++Nodeset doesn't exists:%s\n", __func__, show_str(label));
             return 1;
         }
@@ -152,7 +153,8 @@ char *placement_path(char *Xpath, char *buf)
  * Asked without a diagnostic record: these are the placement's own tests. */
 static int selected_count(XmlState *doc, const char *path)
 {
-    xmlXPathObjectPtr res = xml_eval_xpath(doc, path);
+    char look[LOOKUP_BUF_SIZE];
+    xmlXPathObjectPtr res = xml_eval_xpath(doc, lookup_path(path, look));
     int count = -1;
 
     if (res && res->type == XPATH_NODESET)
@@ -214,7 +216,9 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
 {
     char old[XPATH_BUF_SIZE];
     char moved[XPATH_BUF_SIZE];
+    char look[LOOKUP_BUF_SIZE];
     const char *target = Xpath;
+    const char *found;
     xmlChar *read_value = NULL;
     char *current = NULL;
     int exists = 0;
@@ -224,7 +228,7 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
 
     /* Find the position where the walked element is, or is to be created:
      * an element of the same name with other attributes is passed over. */
-    while (xml_is_nodeset_exists(doc, Xpath) == 0) {
+    while (xml_is_nodeset_exists(doc, lookup_path(Xpath, look)) == 0) {
         console_log(0, "%s:+++Found node, checking attributes\n", __func__);
         if (xpath_compare_attr(doc, Xpath, 0) == 0) {
             console_log(0, "%s:+++Attribute match\n", __func__);
@@ -247,9 +251,11 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
 
     if (!exists && move_back_to_siblings(doc, Xpath, moved))
         target = moved;
+    /* The store creates and sets what the walk's path means. */
+    found = lookup_path(target, look);
     if (exists) {
         console_log(0, "%s:+++Node Exists - gXpath=%s (len=%d)\n", __func__, target, (int)strlen(target));
-    } else if (xml_create_node_path_if_possible_with_attr(doc, target) != 0) {
+    } else if (xml_create_node_path_if_possible_with_attr(doc, found) != 0) {
         console_log(0, "%s: ###Error xml_create_node_path_if_possible() failed\n", __func__);
         return 1;
     } else {
@@ -265,9 +271,9 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
     if (value) {
         int len = (int)strlen(value);
 
-        if (walk_copy_value(doc, target, &current) == 0 && strcmp(current, value) == 0) {
+        if (walk_copy_value(doc, found, &current) == 0 && strcmp(current, value) == 0) {
             console_log(1, "%s: ++Value exists - Value (len:%d): %s\n", __func__, len, value);
-        } else if (walk_set_value(doc, target, value) != 0) {
+        } else if (walk_set_value(doc, found, value) != 0) {
             console_log(0, "%s: ###Error xml_set_node_value() failed\n", __func__);
             rc = 1;
         } else {
@@ -275,7 +281,7 @@ int add_node_or_set_content(XmlState *doc, char *Xpath, xmlTextReaderPtr reader,
         }
     } else {
         console_log(1, "%s: +++Empty node\n", __func__);
-        if (xml_set_node_value(doc, target, NULL, 0) != 0) {
+        if (xml_set_node_value(doc, found, NULL, 0) != 0) {
             console_log(0, "%s: ###Error xml_set_node_value() failed\n", __func__);
             rc = 1;
         }

@@ -70,6 +70,7 @@ static int n_has_setting(enum MergeDecision kind)
 static void report_decision(enum MergeDecision kind)
 {
     struct MergeSetting s;
+    char look[LOOKUP_BUF_SIZE];
     char *o_copy = NULL;
     char *n_copy = NULL;
     xmlChar *d_text = NULL;
@@ -82,9 +83,9 @@ static void report_decision(enum MergeDecision kind)
         s.d = setting.d;
     } else if (setting.from_leaf) {
         s.xpath = setting.xpath;
-        if (walk_copy_value(setting.oDoc, setting.xpath, &o_copy) != 0)
+        if (walk_copy_value(setting.oDoc, lookup_path(setting.xpath, look), &o_copy) != 0)
             o_copy = NULL;
-        if (n_has_setting(kind) && walk_copy_value(setting.nDoc, setting.nPath, &n_copy) != 0)
+        if (n_has_setting(kind) && walk_copy_value(setting.nDoc, lookup_path(setting.nPath, look), &n_copy) != 0)
             n_copy = NULL;
         if (setting.reader)
             d_text = walk_leaf_value(setting.reader);
@@ -174,10 +175,11 @@ static int same_value(const char *a, const char *b)
 /* Whether doc's value at Xpath equals value. */
 static int doc_has_value(XmlState *doc, const char *Xpath, const char *value)
 {
+    char look[LOOKUP_BUF_SIZE];
     char *have = NULL;
     int same;
 
-    if (walk_copy_value(doc, Xpath, &have) != 0)
+    if (walk_copy_value(doc, lookup_path(Xpath, look), &have) != 0)
         have = NULL;
     same = same_value(have, value);
     free(have);

@@ -148,34 +148,14 @@ void add_attr_to_map(const char *name, const char *value)
 
 void remove_last_step(char *path)
 {
-    size_t cut = 0;
-    int depth = 0;
-    char quote = 0;
-    size_t i;
+    int cut;
 
     if (!path)
         return;
     /* The last "/" outside predicates and quoted literals ends the parent's
      * part, so a value may hold "/", brackets or quotes of the other kind. */
-    for (i = 0; path[i]; i++) {
-        char c = path[i];
-
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-        } else if (c == '\'' || c == '"') {
-            if (depth > 0)
-                quote = c;
-        } else if (c == '[') {
-            depth++;
-        } else if (c == ']') {
-            if (depth > 0)
-                depth--;
-        } else if (c == '/' && depth == 0) {
-            cut = i;
-        }
-    }
-    path[cut] = '\0';
+    cut = xml_path_parent_len(path);
+    path[cut > 0 ? cut : 0] = '\0';
 }
 
 int process_tag_early(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc)

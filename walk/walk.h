@@ -61,13 +61,32 @@ int find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *n
 /* Appends "/step" to path, leaving room for an index: 0, or -1 when it does
  * not fit whole (path unchanged). */
 int append_xpath_step(const char *step, char *path);
+/*
+ * A step of the walk's path counts only same-named siblings with exactly
+ * its attributes (PRI aside): c[2] is the second c without attributes,
+ * c[@f='x'][1] the first c whose only attribute is f='x'.  XPath reads
+ * c[2] as the second c of all, so every path of the walk is looked up in
+ * a document through lookup_path, which writes each step below the root
+ * so that XPath itself says what the walk means:
+ *   c[k]          c[not(@*[name()!='PRI'])][k]
+ *   c[@f='x'][k]  c[@f='x' and count(@*[name()!='PRI'])=1][k]
+ * (a last step without a position likewise).  The root is the only
+ * element of its level and stays as it is, and so does a step that is not
+ * of the walk's form.  Returns buf (LOOKUP_BUF_SIZE bytes, room for any
+ * path of up to XPATH_BUF_SIZE bytes), or path itself when it is no
+ * absolute path or has nothing to rewrite.
+ */
+#define LOOKUP_BUF_SIZE 8192
+const char *lookup_path(const char *path, char *buf);
+
 /* Adds one occurrence of path in mapXpath. */
 void add_to_map(const char *path);
 /* Raises the trailing [k] of path to [k+1]: 0, -1 when there is none, -2
  * when the raised index does not fit (path unchanged either way). */
 int increment_xpath_index(char *path, int record);
-/* 0 when a node of xpath at or after position start matches mapAttr; the
- * root element (a path of one step) by its name alone. */
+/* 0 when a node of xpath, a path of the walk (looked up through
+ * lookup_path), at or after position start matches mapAttr; the root
+ * element (a path of one step) by its name alone. */
 int xpath_compare_attr(XmlState *state, const char *xpath, int start);
 /* 0 when the node's attribute names (PRI aside) are all keys of mapAttr. */
 int match_node_attributes(xmlAttrPtr pAttr);

@@ -38,6 +38,201 @@ int append_xpath_step(const char *step, char *path)
     return 0;
 }
 
+/* The attributes of an element that count for its step. */
+#define COUNTED_ATTRS "@*[name()!='PRI']"
+
+/*
+ * The closing bracket of the attribute predicate that starts at p ("[@"),
+ * with the number of attribute tests in it ('@' outside literals); NULL
+ * when it does not close, or when it tests any attribute (@*) already and
+ * so is no predicate of the walk's.
+ */
+static const char *attr_predicate_end(const char *p, int *tests)
+{
+    int depth = 0;
+
+    *tests = 0;
+    for (;;) {
+        p += strcspn(p, "[]'\"@");
+        switch (*p) {
+        case '\0':
+            return NULL;
+        case '[':
+            depth++;
+            break;
+        case ']':
+            if (--depth == 0)
+                return p;
+            break;
+        case '@':
+            if (p[1] == '*')
+                return NULL;
+            ++*tests;
+            break;
+        default:
+            p = strchr(p + 1, *p);
+            if (!p)
+                return NULL;
+            break;
+        }
+        p++;
+    }
+}
+
+/* 1 when [p, end) is empty or one positive position "[k]". */
+static int position_or_nothing(const char *p, const char *end)
+{
+    const char *d;
+
+    if (p == end)
+        return 1;
+    if (*p != '[' || end - p < 3 || end[-1] != ']')
+        return 0;
+    for (d = p + 1; d < end - 1; d++) {
+        if (*d < '0' || *d > '9')
+            return 0;
+    }
+    return 1;
+}
+
+/* Appends len bytes of text to buf at *used, bounded by LOOKUP_BUF_SIZE;
+ * *fits is cleared when they do not fit. */
+static void lookup_append(char *buf, size_t *used, const char *text, size_t len, int *fits)
+{
+    if (!*fits || *used + len >= LOOKUP_BUF_SIZE) {
+        *fits = 0;
+        return;
+    }
+    memcpy(buf + *used, text, len);
+    *used += len;
+    buf[*used] = '\0';
+}
+
+/*
+ * Appends the lookup form of the step [p, end) (p at its '/') to buf;
+ * first: the root's step, which stays as it is.  1 when the same step with
+ * a position after it would read as this form with the position after it.
+ */
+static int rewrite_step(const char *p, const char *end, int first, char *buf, size_t *used, int *fits)
+{
+    static const char bare[] = "[not(" COUNTED_ATTRS ")]";
+    static const char count[] = " and count(" COUNTED_ATTRS ")=";
+    const char *step = p + 1;
+    const char *rest = step;
+    const char *close = NULL;
+    int tests = 0;
+
+    while (rest < end && *rest != '[')
+        rest++;
+    if (!first && rest[0] == '[' && rest[1] == '@')
+        close = attr_predicate_end(rest, &tests);
+    if (close && close < end && position_or_nothing(close + 1, end)) {
+        char digits[16];
+        size_t n = sizeof(digits);
+
+        /* The count's digits, from the last one back. */
+        do {
+            digits[--n] = (char)('0' + tests % 10);
+            tests /= 10;
+        } while (tests > 0 && n > 0);
+        lookup_append(buf, used, p, (size_t)(close - p), fits);
+        lookup_append(buf, used, count, sizeof(count) - 1, fits);
+        lookup_append(buf, used, digits + n, sizeof(digits) - n, fits);
+        lookup_append(buf, used, close, (size_t)(end - close), fits);
+        return close + 1 == end;
+    }
+    if (!first && rest > step && position_or_nothing(rest, end)) {
+        lookup_append(buf, used, p, (size_t)(rest - p), fits);
+        lookup_append(buf, used, bare, sizeof(bare) - 1, fits);
+        lookup_append(buf, used, rest, (size_t)(end - rest), fits);
+        return rest == end;
+    }
+    lookup_append(buf, used, p, (size_t)(end - p), fits);
+    return first;
+}
+
+/*
+ * The last path rewritten, with where each of its steps ends in it and in
+ * its lookup form.  The walk's paths of one parent share all steps but the
+ * last, and a leaf's path is the one its element start asked for with a
+ * position added, so mostly only a last step is rewritten anew.
+ */
+#define LOOKUP_MAX_STEPS (XPATH_BUF_SIZE / 2)
+static struct {
+    char path[XPATH_BUF_SIZE];
+    char lookup[LOOKUP_BUF_SIZE];
+    size_t path_end[LOOKUP_MAX_STEPS];
+    size_t lookup_end[LOOKUP_MAX_STEPS];
+    size_t len;
+    int steps;
+    int fits;
+    int whole;                  /* every step fitted the step table */
+    int open;                   /* a position after the path goes after its form */
+} last_lookup;
+
+const char *lookup_path(const char *path, char *buf)
+{
+    size_t len;
+    size_t same = 0;
+    size_t used = 0;
+    int kept = 0;
+    const char *p;
+
+    if (!path || path[0] != '/')
+        return path;
+    if (last_lookup.fits && strcmp(path, last_lookup.path) == 0)
+        goto done;   /* several look-ups of one leaf in a row */
+    len = strlen(path);
+    if (len >= sizeof(last_lookup.path))
+        return path;   /* longer than any path of the walk */
+    if (last_lookup.fits && last_lookup.whole && last_lookup.open && last_lookup.steps > 0 &&
+        len > last_lookup.len && memcmp(path, last_lookup.path, last_lookup.len) == 0 &&
+        position_or_nothing(path + last_lookup.len, path + len)) {
+        /* The same path with a position after its last step. */
+        used = last_lookup.lookup_end[last_lookup.steps - 1];
+        lookup_append(last_lookup.lookup, &used, path + last_lookup.len, len - last_lookup.len, &last_lookup.fits);
+        memcpy(last_lookup.path + last_lookup.len, path + last_lookup.len, len - last_lookup.len + 1);
+        last_lookup.path_end[last_lookup.steps - 1] = len;
+        last_lookup.lookup_end[last_lookup.steps - 1] = used;
+        last_lookup.len = len;
+        last_lookup.open = 0;
+        goto done;
+    }
+    /* The leading steps that are the same, up to a step end of both. */
+    while (kept < last_lookup.steps && last_lookup.path_end[kept] <= len &&
+           (path[last_lookup.path_end[kept]] == '/' || path[last_lookup.path_end[kept]] == '\0') &&
+           memcmp(path + same, last_lookup.path + same, last_lookup.path_end[kept] - same) == 0)
+        same = last_lookup.path_end[kept++];
+    if (kept > 0 && !last_lookup.fits)
+        kept = 0;
+    if (kept > 0)
+        used = last_lookup.lookup_end[kept - 1];
+    last_lookup.fits = 1;
+    last_lookup.steps = kept;
+    last_lookup.open = 0;
+    p = path + (kept > 0 ? last_lookup.path_end[kept - 1] : 0);
+    while (*p == '/' && last_lookup.steps < LOOKUP_MAX_STEPS) {
+        const char *end = p + 1 + xml_path_step_len(p + 1);
+
+        last_lookup.open = rewrite_step(p, end, p == path, last_lookup.lookup, &used, &last_lookup.fits);
+        last_lookup.path_end[last_lookup.steps] = (size_t)(end - path);
+        last_lookup.lookup_end[last_lookup.steps] = used;
+        last_lookup.steps++;
+        p = end;
+    }
+    memcpy(last_lookup.path, path, len + 1);
+    last_lookup.len = len;
+    last_lookup.lookup[used] = '\0';
+    last_lookup.whole = *p == '\0';
+done:
+    used = last_lookup.steps > 0 ? last_lookup.lookup_end[last_lookup.steps - 1] : 0;
+    /* Rewriting only adds: the same length is the same path. */
+    if (!last_lookup.whole || !last_lookup.fits || used == last_lookup.len)
+        return path;
+    memcpy(buf, last_lookup.lookup, used + 1);
+    return buf;
+}
+
 void add_to_map(const char *path)
 {
     int &count = mapXpath[show_str(path)];
@@ -143,12 +338,12 @@ static xmlAttrPtr element_attributes(xmlNodePtr node)
  * evaluated, 2 when the whole set must be asked.  Only below level 2,
  * where the size of the whole set is not traced.
  */
-static int first_candidate(XmlState *state, const char *xpath, int start)
+static int first_candidate(XmlState *state, const char *xpath, const char *expr, int start)
 {
-    char path[XPATH_BUF_SIZE + 16];
+    char path[LOOKUP_BUF_SIZE + 16];
     xmlXPathObjectPtr res;
     int rc = -1;
-    int written = snprintf(path, sizeof(path), "%s[%d]", xpath, start + 1);
+    int written = snprintf(path, sizeof(path), "%s[%d]", expr, start + 1);
 
     if (written < 0 || written >= (int)sizeof(path))
         return 2;
@@ -178,6 +373,8 @@ static int is_root_path(const char *xpath)
 
 int xpath_compare_attr(XmlState *state, const char *xpath, int start)
 {
+    char look[LOOKUP_BUF_SIZE];
+    const char *expr = lookup_path(xpath, look);
     xmlXPathObjectPtr res = NULL;
     xmlNodeSetPtr set;
     int rc = -1;
@@ -190,7 +387,7 @@ int xpath_compare_attr(XmlState *state, const char *xpath, int start)
      * position 0 the path is one that ends in a position already, or the
      * first of its siblings.) */
     if (start > 0 && verbose_level < 2 && xml_is_loaded(state) && xpath) {
-        int first = first_candidate(state, xpath, start);
+        int first = first_candidate(state, xpath, expr, start);
 
         if (first == 0 || first == -1)
             return first;
@@ -198,7 +395,7 @@ int xpath_compare_attr(XmlState *state, const char *xpath, int start)
             start++;
     }
     if (xml_is_loaded(state) && xpath)
-        res = xml_eval_xpath(state, xpath);
+        res = xml_eval_xpath(state, expr);
     if (!res) {
         console_log(0, "%s: ###Error: unable to evaluate xpath expression \"%s\"\n", __func__, show_str(xpath));
         return -1;

@@ -102,6 +102,20 @@ int xml_copy_node_markup(XmlState *state, const char *xpath, char **out);
  */
 xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath);
 
+/*
+ * Steps of a location path.  A '/' separates two steps only outside
+ * predicates ("[...]") and quoted literals, so an attribute value in a
+ * step may hold '/', brackets, quotes of the other kind and " and ".
+ * xml_path_step_len: the length of the step that path starts with (path
+ * points at a step, just after a separator): the bytes up to the next
+ * separator or the end; 0 for NULL.  xml_path_parent_len: the position of
+ * path's last separator, which is the length of path without its last
+ * step; -1 for NULL or a path without a separator.  The path creation
+ * below, and xmlcfg's walk, cut paths this way.
+ */
+size_t xml_path_step_len(const char *path);
+int xml_path_parent_len(const char *path);
+
 /* Editing */
 int xml_set_node_value(XmlState *state, const char *xpath, const char *value, int value_len);
 int xml_set_node_markup(XmlState *state, const char *xpath, const char *markup);

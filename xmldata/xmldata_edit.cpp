@@ -21,7 +21,8 @@
 
 #include "../common/banned.h"
 
-/* Most '/' in a path to create: any path of up to 1,023 bytes fits. */
+/* Most step separators in a path to create: any path of up to 1,023 bytes
+ * fits. */
 #define XMLDATA_PATH_STEPS_MAX 1023
 
 /*
@@ -225,21 +226,54 @@ static char *read_value(char *scan, char **value)
     return scan + 1;
 }
 
+/* The position after the predicate that opens at p ('['), nested
+ * predicates and quoted literals in it passed over; the end of the string
+ * when it does not close. */
+static char *skip_predicate(char *p)
+{
+    int depth = 0;
+    char quote = 0;
+
+    for (; *p; p++) {
+        if (quote) {
+            if (*p == quote)
+                quote = 0;
+        } else if (*p == '\'' || *p == '"') {
+            quote = *p;
+        } else if (*p == '[') {
+            depth++;
+        } else if (*p == ']' && --depth == 0) {
+            return p + 1;
+        }
+    }
+    return p;
+}
+
 /*
  * Reads the attribute tests @name=literal of a step, from scan on, onto
  * node.  Everything between the tests (" and ", brackets, positions) is
- * passed over.  The step buffer is cut in place.  0, or -1 when a test has
- * no '=' or no closed literal, or an attribute cannot be added.
+ * passed over, and so is a test of any attribute (@* with its predicate).
+ * The step buffer is cut in place.  0, or -1 when a test has no '=' or no
+ * closed literal, or an attribute cannot be added.
  */
 static int add_step_attributes(xmlNodePtr node, char *scan)
 {
     char *at;
 
     while ((at = strchr(scan, '@')) != NULL) {
-        char *eq = strchr(at + 1, '=');
-        char *end = eq;
+        char *eq;
+        char *end;
         char *value = NULL;
 
+        if (at[1] == '*') {
+            /* Any attribute, as in count(@*[...])=1: names none. */
+            scan = at + 2;
+            if (*scan == '[')
+                scan = skip_predicate(scan);
+            continue;
+        }
+        eq = strchr(at + 1, '=');
+        end = eq;
         if (!eq)
             return -1;
         /* Blanks before the '=' belong to the test, not to the name. */
@@ -332,38 +366,57 @@ out:
 }
 
 /*
- * 1 when xpath has more '/' than XMLDATA_PATH_STEPS_MAX.  The path creation
- * recurses once per '/', so a longer path could exhaust the stack.
+ * 1 when xpath has more step separators than XMLDATA_PATH_STEPS_MAX.  The
+ * path creation recurses once per step, so a longer path could exhaust
+ * the stack.
  */
 static int too_many_steps(const char *xpath)
 {
     int steps = 0;
 
-    for (; *xpath; xpath++)
-        if (*xpath == '/' && ++steps > XMLDATA_PATH_STEPS_MAX)
+    for (;;) {
+        xpath += xml_path_step_len(xpath);
+        if (*xpath == '\0')
+            return 0;
+        if (++steps > XMLDATA_PATH_STEPS_MAX)
             return 1;
-    return 0;
+        xpath++;
+    }
+}
+
+/* A copy of xpath cut at its last step separator, and *last at the step
+ * after it; NULL when xpath has none or no copy could be made. */
+static char *split_last_step(const char *xpath, char **last)
+{
+    int cut = xml_path_parent_len(xpath);
+    char *copy;
+
+    if (cut < 0)
+        return NULL;
+    copy = strdup(xpath);
+    if (copy) {
+        copy[cut] = '\0';
+        *last = copy + cut + 1;
+    }
+    return copy;
 }
 
 extern "C" int xml_create_node_path_if_possible(XmlState *state, const char *xpath)
 {
     char *parent = NULL;
-    char *slash;
+    char *name = NULL;
 
     if (xpath && !strchr(xpath, '@') && !strchr(xpath, '[') && !too_many_steps(xpath))
-        parent = strdup(xpath);
-    slash = parent ? strrchr(parent, '/') : NULL;
-    if (!slash) {
-        free(parent);
+        parent = split_last_step(xpath, &name);
+    if (!parent) {
         XMLDATA_RECORD("[%s]:[%s] - Unable to create node path for %s", xmldata_str(xpath));
         return -1;
     }
-    *slash = '\0';
     /* Missing ancestors first, top-down through the recursion.  The nested
      * steps report their own failures; the path counts as created anyway. */
     if (!selects_node(state, parent))
         xml_create_node_path_if_possible(state, parent);
-    xml_insert_node(state, parent, slash + 1);
+    xml_insert_node(state, parent, name);
     free(parent);
     return 0;
 }
@@ -371,16 +424,14 @@ extern "C" int xml_create_node_path_if_possible(XmlState *state, const char *xpa
 extern "C" int xml_create_node_path_if_possible_with_attr(XmlState *state, const char *xpath)
 {
     char *base = NULL;
-    char *slash;
+    char *last = NULL;
     int nested_failed = 0;
     int rc = -1;
 
     if (xpath && !too_many_steps(xpath))
-        base = strdup(xpath);
-    slash = base ? strrchr(base, '/') : NULL;
-    if (!slash)
+        base = split_last_step(xpath, &last);
+    if (!base)
         goto out;
-    *slash = '\0';
     /* One trailing step less per level, down to the deepest ancestor that
      * exists; the missing ones are then created top-down on the way back. */
     if (!selects_node(state, base) && xml_create_node_path_if_possible_with_attr(state, base) != 0) {
@@ -389,7 +440,7 @@ extern "C" int xml_create_node_path_if_possible_with_attr(XmlState *state, const
         nested_failed = 1;
         goto out;
     }
-    rc = xml_insert_node_with_attr(state, base, slash + 1);
+    rc = xml_insert_node_with_attr(state, base, last);
 out:
     free(base);
     /* A failed nested creation has its own record instead. */

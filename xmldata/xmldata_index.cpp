@@ -6,8 +6,11 @@
  * a step by testing every sibling, which makes long keyed lists quadratic.
  * Paths of exactly that form are answered here instead: each step is a
  * plain element name, an optional attribute test [@a='v' and @b='w' ...]
- * and an optional positive position [k].  Everything else goes to the
- * library unchanged, errors included.
+ * and an optional positive position [k].  The attribute test may end in
+ * " and count(@*[name()!='PRI'])=n", and a step without one may have
+ * [not(@*[name()!='PRI'])] instead: the forms in which xmlcfg's walk asks
+ * for an element with exactly those attributes, PRI aside.  Everything
+ * else goes to the library unchanged, errors included.
  *
  * The answer is the object the library would give: the same nodes in
  * document order, and the same shape of an empty result.  An empty step in
@@ -46,7 +49,7 @@
 /* Parents with fewer element children than this are scanned. */
 #define INDEX_MIN_CHILDREN 16
 /* Longest expression and most steps and attribute tests answered here. */
-#define INDEX_MAX_EXPR 4096
+#define INDEX_MAX_EXPR 8192
 #define INDEX_MAX_STEPS 128
 #define INDEX_MAX_TERMS 16
 /* Joins the names, and the values, of one key.  A test's values never
@@ -65,6 +68,7 @@ typedef struct Positions {
  * group. */
 typedef struct AttrKey {
     xmlChar *name;
+    int exact;                  /* counted attributes an element must have, or -1 */
     int unusable;               /* some value is not one plain text */
     xmlHashTablePtr values;     /* joined values -> Positions */
     struct AttrKey *next;
@@ -75,6 +79,8 @@ typedef struct NameGroup {
     xmlNodePtr *nodes;
     int count;
     int room;
+    int fewest_counted;         /* counted attributes, fewest and most, */
+    int most_counted;           /* of the members */
     AttrKey *keys;
 } NameGroup;
 
@@ -100,6 +106,7 @@ typedef struct Term {
 typedef struct Step {
     const char *name;
     int position;               /* 0: none */
+    int exact;                  /* counted attributes required, or -1: any */
     int nterms;
     Term terms[INDEX_MAX_TERMS];
 } Step;
@@ -182,6 +189,25 @@ static int is_name_char(char c)
     return is_name_start(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
+/* The attributes that count for the walk's steps, as XPath names them. */
+#define COUNTED_ATTRS "@*[name()!='PRI']"
+static const char no_counted_attrs[] = "[not(" COUNTED_ATTRS ")]";
+static const char counted_attrs_are[] = " and count(" COUNTED_ATTRS ")=";
+
+/* Reads a count of up to 9 digits at *p, left after it: 0, or -1. */
+static int scan_count(char **p, int *n)
+{
+    int digits = 0;
+
+    *n = 0;
+    for (; **p >= '0' && **p <= '9'; ++*p) {
+        if (++digits > 9)
+            return -1;
+        *n = *n * 10 + (**p - '0');
+    }
+    return digits ? 0 : -1;
+}
+
 /* Reads a plain name at *p; the name's end is left at *p. */
 static int scan_name(char **p)
 {
@@ -216,11 +242,15 @@ static int parse_steps(char *p, Step *steps, int *nsteps)
         p++;
         st->name = p;
         st->position = 0;
+        st->exact = -1;
         st->nterms = 0;
         if (scan_name(&p) != 0)
             return -1;
         name_end[n++] = p;
-        if (p[0] == '[' && p[1] == '@') {
+        if (strncmp(p, no_counted_attrs, sizeof(no_counted_attrs) - 1) == 0) {
+            p += sizeof(no_counted_attrs) - 1;
+            st->exact = 0;
+        } else if (p[0] == '[' && p[1] == '@') {
             p++;
             for (;;) {
                 Term *t;
@@ -247,6 +277,12 @@ static int parse_steps(char *p, Step *steps, int *nsteps)
                 *p++ = '\0';
                 if (*p == ']')
                     break;
+                if (strncmp(p, counted_attrs_are, sizeof(counted_attrs_are) - 1) == 0) {
+                    p += sizeof(counted_attrs_are) - 1;
+                    if (scan_count(&p, &st->exact) != 0 || *p != ']')
+                        return -1;
+                    break;
+                }
                 if (strncmp(p, " and @", 6) != 0)
                     return -1;
                 p += 5;
@@ -430,6 +466,18 @@ static int attr_matches(xmlNodePtr element, const char *name, const char *value)
     return found;
 }
 
+/* The attributes of element that count(@*[name()!='PRI']) counts. */
+static int counted_attributes(xmlNodePtr element)
+{
+    int n = 0;
+
+    for (xmlAttrPtr a = element->properties; a; a = a->next) {
+        if (a->ns || !same_name(a->name, "PRI"))
+            n++;
+    }
+    return n;
+}
+
 static int terms_match(xmlNodePtr element, const Step *st, int from)
 {
     for (int i = from; i < st->nterms; i++) {
@@ -438,7 +486,7 @@ static int terms_match(xmlNodePtr element, const Step *st, int from)
         if (m != 1)
             return m;
     }
-    return 1;
+    return st->exact < 0 || counted_attributes(element) == st->exact;
 }
 
 /* Appends to buf (of size) at *len the text and then, unless last, the
@@ -477,18 +525,22 @@ static int single_value(xmlNodePtr element, const char *name, const xmlChar **va
 }
 
 /* Enters element, at pos of the group, under its values of key's names;
- * an element lacking one of them is not entered. */
+ * an element lacking one of them, or with another number of counted
+ * attributes than an exact key asks for, is not entered. */
 static int key_add(AttrKey *key, xmlNodePtr element, int pos)
 {
     char names[INDEX_MAX_EXPR];
     char joined[INDEX_MAX_EXPR];
     size_t len = 0;
-    char *name = names;
+    char *name;
     Positions *p;
 
     snprintf(names, sizeof(names), "%s", reinterpret_cast<const char *>(key->name));
     joined[0] = '\0';
-    for (;;) {
+    if (key->exact >= 0 && counted_attributes(element) != key->exact)
+        return 0;
+    /* No names: every element of the right count, under the empty value. */
+    for (name = names[0] != '\0' ? names : NULL; name;) {
         char *sep = strchr(name, KEY_SEPARATOR);
         const xmlChar *v = NULL;
         int m;
@@ -502,9 +554,7 @@ static int key_add(AttrKey *key, xmlNodePtr element, int pos)
             key->unusable = 1;
             return 0;
         }
-        if (!sep)
-            break;
-        name = sep + 1;
+        name = sep ? sep + 1 : NULL;
     }
     p = static_cast<Positions *>(xmlHashLookup(key->values, BAD_CAST joined));
     if (!p) {
@@ -543,7 +593,9 @@ static int join_terms(const Step *st, int values, char *buf, size_t size)
     return 0;
 }
 
-static AttrKey *group_key(NameGroup *group, const Step *st)
+/* The key of st's attribute test over group, exact the count of counted
+ * attributes it needs (or -1), made and filled when missing. */
+static AttrKey *group_key(NameGroup *group, const Step *st, int exact)
 {
     char name[INDEX_MAX_EXPR];
     AttrKey *key;
@@ -551,12 +603,13 @@ static AttrKey *group_key(NameGroup *group, const Step *st)
     if (join_terms(st, 0, name, sizeof(name)) != 0)
         return NULL;
     for (key = group->keys; key; key = key->next) {
-        if (xmlStrEqual(key->name, BAD_CAST name))
+        if (key->exact == exact && xmlStrEqual(key->name, BAD_CAST name))
             return key;
     }
     key = static_cast<AttrKey *>(calloc(1, sizeof(AttrKey)));
     if (!key)
         return NULL;
+    key->exact = exact;
     key->name = xmlStrdup(BAD_CAST name);
     key->values = xmlHashCreate(group->count > 8 ? group->count : 8);
     if (!key->name || !key->values) {
@@ -597,6 +650,12 @@ static int group_append(xmlHashTablePtr entry, xmlNodePtr child)
         group->room = room;
     }
     group->nodes[group->count] = child;
+    int counted = counted_attributes(child);
+
+    if (group->count == 0 || counted < group->fewest_counted)
+        group->fewest_counted = counted;
+    if (group->count == 0 || counted > group->most_counted)
+        group->most_counted = counted;
     for (AttrKey *key = group->keys; key; key = key->next) {
         if (!key->unusable && key_add(key, child, group->count) != 0)
             key->unusable = 1;
@@ -779,7 +838,7 @@ static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, Nod
 
             if (!counts_as_child(c) || !same_name(c->name, st->name))
                 continue;
-            if (st->nterms > 0)
+            if (st->nterms > 0 || st->exact >= 0)
                 *tested = 1;
             m = take_if_match(c, st, &seen, out);
             if (m != 0)
@@ -796,7 +855,14 @@ static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, Nod
 
     if (!group || group->count == 0)
         return 0;
-    if (st->nterms == 0) {
+    if (st->nterms > 0 || st->exact >= 0)
+        *tested = 1;
+    /* A count that every member has asks for nothing more. */
+    int exact = st->exact;
+
+    if (exact >= 0 && group->fewest_counted == exact && group->most_counted == exact)
+        exact = -1;
+    if (st->nterms == 0 && exact < 0) {
         if (st->position)
             return st->position <= group->count ? list_add(out, group->nodes[st->position - 1]) : 0;
         for (int i = 0; i < group->count; i++) {
@@ -806,8 +872,7 @@ static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, Nod
         return 0;
     }
 
-    *tested = 1;
-    AttrKey *key = group_key(group, st);
+    AttrKey *key = group_key(group, st, exact);
     char values[INDEX_MAX_EXPR];
     Positions *hit;
 

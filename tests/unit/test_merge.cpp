@@ -34,42 +34,56 @@ protected:
     char path[XPATH_BUF_SIZE] = {0};
 };
 
-TEST_F(Merge, PlacementMovesPastOtherAttributesAndKeepsTheCount)
+// A bare step names the k-th sibling without attributes: the walk's own
+// count, not the k-th of all.  Found where it is, made beside the others
+// where it is missing, and the walk's path and count stay as they are.
+TEST_F(Merge, PlacementFindsOrMakesTheBareSiblingTheWalkCounted)
 {
     load("<config><item kind='x'>base</item><item>old</item></config>", "/config[1]/item[1]");
     mapXpath["/config[1]/item"] = 1;
-
     stderr_of([&] { EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "new"), 0); });
-    EXPECT_STREQ(path, "/config[1]/item[2]");
-    EXPECT_EQ(mapXpath["/config[1]/item"], 2);
+    EXPECT_STREQ(path, "/config[1]/item[1]");
+    EXPECT_EQ(mapXpath["/config[1]/item"], 1);
     EXPECT_EQ(doc_body(n), "<config><item kind=\"x\">base</item><item>new</item></config>\n");
 
-    // The same value again changes nothing.
-    verbose_level = 1;
-    std::string err = stderr_of([&] { EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "new"), 0); });
-    EXPECT_NE(err.find("add_node_or_set_content: ++Value exists - Value (len:3): new\n"), std::string::npos) << err;
-    EXPECT_STREQ(path, "/config[1]/item[2]");
-    EXPECT_EQ(mapXpath["/config[1]/item"], 2);
-}
-
-TEST_F(Merge, PlacementWithoutPositionTriesSecondAndCountsThePath)
-{
-    load("<config><item kind='x'>base</item></config>", "/config[1]/item");
+    snprintf(path, sizeof(path), "/config[1]/item[2]");
     stderr_of([&] { EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "a&b"), 0); });
     EXPECT_STREQ(path, "/config[1]/item[2]");
-    EXPECT_EQ(mapXpath["/config[1]/item"], 1);
-    EXPECT_EQ(doc_body(n), "<config><item kind=\"x\">base</item><item>a&amp;b</item></config>\n");
+    EXPECT_EQ(doc_body(n), "<config><item kind=\"x\">base</item><item>new</item><item>a&amp;b</item></config>\n");
+
+    // An attributed step needs exactly its attributes (PRI aside).
+    mapAttr["kind"] = "x";
+    snprintf(path, sizeof(path), "/config[1]/item[@kind='x'][1]");
+    stderr_of([&] { EXPECT_EQ(check_node_in_doc(n, path, "N-file", 0), 0); });
+    xml_fini(n);
+    load("<config><item kind='x' mode='y'>a</item><item PRI='1' kind='x'>b</item></config>",
+         "/config[1]/item[@kind='x'][1]");
+    stderr_of([&] { EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "c"), 0); });
+    EXPECT_EQ(doc_body(n), "<config><item kind=\"x\" mode=\"y\">a</item><item PRI=\"1\" kind=\"x\">c</item></config>\n");
+}
+
+// An element whose attributes do not match the walked element's sends the
+// placement on to the next position, counted in mapXpath.
+TEST_F(Merge, PlacementMovesPastAMismatchAndKeepsTheCount)
+{
+    load("<config><item kind='x'>base</item></config>", "/config[1]/item[@kind='x']");
+    stderr_of([&] { EXPECT_EQ(add_node_or_set_content(n, path, nullptr, "a"), 0); });
+    EXPECT_STREQ(path, "/config[1]/item[@kind='x'][2]");
+    EXPECT_EQ(mapXpath["/config[1]/item[@kind='x']"], 1);
+    EXPECT_EQ(doc_body(n), "<config><item kind=\"x\">base</item><item kind=\"x\">a</item></config>\n");
 }
 
 TEST_F(Merge, SearchesEndWhenAFullPathCannotMoveOn)
 {
     // A path that has no room for another position ("[2]" after the last
     // step, or its raised index): the searches must give up rather than try
-    // the same element forever.
+    // the same element forever.  The element there has an attribute that
+    // the walked one (mapAttr is empty) lacks.
+    const std::string pred = "[@kind='x']";
     for (size_t len : {XPATH_BUF_SIZE - 1, XPATH_BUF_SIZE - 3}) {
-        const std::string name(len - strlen("/config[1]/"), 'a');
+        const std::string name(len - strlen("/config[1]/") - pred.size(), 'a');
         xml_fini(n);
-        load(("<config><" + name + " kind='x'/></config>").c_str(), "/config[1]/" + name);
+        load(("<config><" + name + " kind='x'/></config>").c_str(), "/config[1]/" + name + pred);
         ASSERT_EQ(strlen(path), len);
         const std::string err = stderr_of([&] {
             EXPECT_EQ(check_node_in_doc(n, path, "O-file", 1), 1);

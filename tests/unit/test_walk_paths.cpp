@@ -50,6 +50,42 @@ TEST_F(Paths, RemoveLastStepSkipsSlashesInsidePredicates)
     EXPECT_EQ(cut(""), "");
 }
 
+std::string looked_up(const char *path)
+{
+    char buf[LOOKUP_BUF_SIZE];
+    return lookup_path(path, buf);
+}
+
+// Each step below the root asks for exactly its attributes; the steps kept
+// from the path before must not leak into the next one, whatever the order.
+TEST_F(Paths, LookupAsksForExactlyTheStepsAttributes)
+{
+    const std::string bare = "[not(@*[name()!='PRI'])]";
+    const std::string one = " and count(@*[name()!='PRI'])=1]";
+    const struct {
+        const char *path;
+        std::string want;
+    } rows[] = {
+        {"/r[@v='1'][1]/c[2]", "/r[@v='1'][1]/c" + bare + "[2]"},
+        {"/r[@v='1'][1]/c", "/r[@v='1'][1]/c" + bare},
+        {"/r[@v='1'][1]/c[1]", "/r[@v='1'][1]/c" + bare + "[1]"},
+        {"/r[@v='1'][1]/c[@f='x'][3]/a", "/r[@v='1'][1]/c[@f='x'" + one + "[3]/a" + bare},
+        {"/r[@v='1'][1]/c[@f='x'][3]/a[1]", "/r[@v='1'][1]/c[@f='x'" + one + "[3]/a" + bare + "[1]"},
+        {"/r[1]/d[@a='/]@' and @b=concat('it',\"'\",'s')][1]",
+         "/r[1]/d[@a='/]@' and @b=concat('it',\"'\",'s') and count(@*[name()!='PRI'])=2][1]"},
+        {"/r[1]/c[@f='x'][@g='y'][1]", "/r[1]/c[@f='x'][@g='y'][1]"},
+        {"/r[1]/c[2][1]", "/r[1]/c[2][1]"},
+        {"/r", "/r"},
+        {"r/c[1]", "r/c[1]"},
+    };
+    for (int pass = 0; pass < 2; pass++) {
+        for (const auto &r : rows) {
+            EXPECT_EQ(looked_up(r.path), r.want) << r.path;
+            EXPECT_EQ(looked_up(r.path), r.want) << r.path << " again";
+        }
+    }
+}
+
 TEST_F(Paths, IncrementRaisesOnlyATrailingNumericIndex)
 {
     // {in, out}: a path left as it was must also fail.

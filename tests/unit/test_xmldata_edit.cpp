@@ -172,9 +172,16 @@ TEST_F(Edit, CreatePathWithAttrBuildsMissingAncestorsTopDown)
     // One past the existing count as the next-to-last step: the nested
     // creation appends the element that the position then selects.
     EXPECT_EQ(xml_create_node_path_if_possible_with_attr(state, "/config[1]/apn[@id='2' and @t='v'][2]/port[1]"), 0);
+    // Steps are cut only outside predicates and literals: values may hold
+    // '/', brackets, the other quote and " and ", in a missing ancestor too.
+    EXPECT_EQ(xml_create_node_path_if_possible_with_attr(
+                  state, "/config[1]/c[@p='HTTP/1.1 and /x]'][1]/b[@q=\"a['/']\" and @r='b\"/[c'][1]"), 0);
     EXPECT_TRUE(store_records().empty());
-    EXPECT_EQ(body(),
-              "<config><apn id=\"2\" t=\"v\"><host/></apn><apn id=\"2\" t=\"v\"><port/></apn></config>\n");
+    EXPECT_EQ(body(), "<config><apn id=\"2\" t=\"v\"><host/></apn><apn id=\"2\" t=\"v\"><port/></apn>"
+                      "<c p=\"HTTP/1.1 and /x]\"><b q=\"a['/']\" r=\"b&quot;/[c\"/></c></config>\n");
+    EXPECT_EQ(xml_path_parent_len("/a[1]/b[@y='HTTP/1.1'][1]"), 5);
+    EXPECT_EQ(xml_path_step_len("b[@y='/'][1]/c"), 12u);
+    EXPECT_EQ(xml_path_parent_len("config"), -1);
 }
 
 // Failed creations: the status, the number of records (the chain of
@@ -194,9 +201,6 @@ TEST_F(Edit, CreatePathFailures)
         {false, "/other/x", 0, 4, "Unable to insert node for x at /other"},
         {true, "/other[1]/a[@k='1'][1]/b[1]", -1, 4, failed + "/other[1]/a[@k='1'][1]/b[1], base=/other[1]/a[@k='1'][1]"},
         {true, nullptr, -1, 1, "Unable to create node (null)"},
-        // The split falls inside the predicate, so such an element cannot be
-        // created by path; the malformed remainder is refused on the way.
-        {true, "/config[1]/url[@href='a/b'][1]", -1, 3, failed + "/config[1]/url[@href='a/b'][1], base=/config[1]/url[@href='a"},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.path ? r.path : "(null)");
