@@ -264,6 +264,20 @@ extern "C" int xml_get_node_value(XmlState *state, const char *xpath, char *buf,
     return rc;
 }
 
+/* A copy of text in a new block to free(), stored in *out: 0, or -1 when
+ * no memory is left (*out untouched). */
+static int copy_to_block(const xmlChar *text, char **out)
+{
+    size_t len = strlen(reinterpret_cast<const char *>(text));
+    char *copy = static_cast<char *>(calloc(1, len + 1));
+
+    if (!copy)
+        return -1;
+    memcpy(copy, text, len);
+    *out = copy;
+    return 0;
+}
+
 extern "C" int xml_copy_node_value(XmlState *state, const char *xpath, char **out)
 {
     xmlNodePtr node;
@@ -273,16 +287,8 @@ extern "C" int xml_copy_node_value(XmlState *state, const char *xpath, char **ou
 
     if (node && out)
         content = xmlNodeGetContent(node);
-    if (content) {
-        size_t len = strlen(reinterpret_cast<const char *>(content));
-        char *copy = static_cast<char *>(calloc(1, len + 1));
-
-        if (copy) {
-            memcpy(copy, content, len);
-            *out = copy;
-            rc = 0;
-        }
-    }
+    if (content)
+        rc = copy_to_block(content, out);
     xmlFree(content);
     xmlXPathFreeObject(res);
     if (rc != 0)
@@ -341,16 +347,8 @@ extern "C" int xml_copy_node_markup(XmlState *state, const char *xpath, char **o
 
     if (node && node->type == XML_ELEMENT_NODE && out)
         markup = xml_node_inner_markup(node);
-    if (markup) {
-        size_t len = strlen(reinterpret_cast<const char *>(markup));
-        char *copy = static_cast<char *>(calloc(1, len + 1));
-
-        if (copy) {
-            memcpy(copy, markup, len);
-            *out = copy;
-            rc = 0;
-        }
-    }
+    if (markup)
+        rc = copy_to_block(markup, out);
     xmlFree(markup);
     xmlXPathFreeObject(res);
     if (rc != 0)
