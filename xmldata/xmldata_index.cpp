@@ -35,6 +35,7 @@
  */
 #include "xmldata.h"
 #include "xmldata_index.h"
+#include "xmldata_ns.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -998,6 +999,7 @@ static void check_answer(XmlState *state, const char *xpath, xmlXPathObjectPtr m
 extern "C" xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath)
 {
     char copy[INDEX_MAX_EXPR];
+    char in_ns[2 * INDEX_MAX_EXPR];
     Step steps[INDEX_MAX_STEPS];
     xmlXPathObjectPtr res = NULL;
     int nsteps = 0;
@@ -1005,6 +1007,8 @@ extern "C" xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath)
 
     if (!state || !xpath)
         return NULL;
+    /* The steps in the namespaces of the file being walked, if any. */
+    xpath = xmldata_ns_path(state, xpath, in_ns, sizeof(in_ns));
     if (!state->pDoc || !state->pCtxt || state->pCtxt->doc != state->pDoc || index_switched_off())
         goto library;
     len = strlen(xpath);
