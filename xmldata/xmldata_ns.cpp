@@ -51,8 +51,9 @@ extern "C" int xml_set_path_namespace(XmlState *state, const char *prefix, const
 
     if (!uri)
         uri = "";
-    /* A prefix is always bound to a namespace. */
-    if (!ctxt || strchr(key, ':') || (!is_default && uri[0] == '\0'))
+    /* A prefix is always bound to a namespace; the reserved one is the
+     * default's. */
+    if (!ctxt || strchr(key, ':') || (!is_default && (uri[0] == '\0' || strcmp(key, DEFAULT_PREFIX) == 0)))
         return -1;
     if (strcmp(key, "xml") == 0)
         return xmlStrEqual(BAD_CAST uri, XML_XML_NAMESPACE) ? 0 : 1;
