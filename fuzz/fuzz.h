@@ -57,10 +57,10 @@ void fuzz_expect_delta_lines(const char *path);
  * a word from the XML library, and save exactly what the library saves of
  * that document as the merge loads it (references to entities that stand
  * for elements written out).  Parts that the library does not read without
- * an error or warning, or that hold a namespace, are passed over; a merge
- * that stops at a documented limit (a path over 1,023 bytes, an expansion
- * over the bound, an encoding that cannot be read back, a position search
- * past the siblings, a save refused) is no fault.
+ * an error or warning are passed over; a merge that stops at a documented
+ * limit (a path over 1,023 bytes, an expansion over the bound, an encoding
+ * that cannot be read back, a position search past the siblings, a save
+ * refused) is no fault.
  */
 void fuzz_expect_self_merge(const FuzzParts *parts, int i);
 

@@ -30,51 +30,9 @@ int merge_dry_run = 0;
 /* Settings that --conflicts=fail refused in this merge. */
 static int conflicts_found;
 
-/* The first element in a namespace from node on, in document order. */
-static xmlNodePtr namespaced_element(xmlNodePtr node)
-{
-    for (; node; node = node->next) {
-        xmlNodePtr below;
-
-        if (node->type != XML_ELEMENT_NODE)
-            continue;
-        if (node->ns)
-            return node;
-        below = namespaced_element(node->children);
-        if (below)
-            return below;
-    }
-    return NULL;
-}
-
-/* 1, with an error line in the caller's name, when a loaded input has an
- * element in a namespace. */
-static int refuse_namespaces(const char *caller, XmlState *doc, const char *file, const char *role)
-{
-    xmlNodePtr node = namespaced_element(xmlDocGetRootElement(get_pDoc(doc)));
-
-    if (!node)
-        return 0;
-    console_log(0, "%s: ###Error element %s of %s xml file:%s is in namespace %s, which the merge does not support\n",
-                caller, reinterpret_cast<const char *>(node->name), role, show_str(file),
-                reinterpret_cast<const char *>(node->ns->href));
-    return 1;
-}
-
 void merge_refuse_setting(void)
 {
     conflicts_found++;
-}
-
-int merge_check_namespace(xmlTextReaderPtr reader)
-{
-    const xmlChar *uri = xmlTextReaderConstNamespaceUri(reader);
-
-    if (!uri)
-        return 0;
-    console_log(0, "%s: ###Error element %s of D is in namespace %s, which the merge does not support\n", __func__,
-                reinterpret_cast<const char *>(xmlTextReaderConstName(reader)), reinterpret_cast<const char *>(uri));
-    return 1;
 }
 
 int xml_merge_and_update(const char *src_file, const char *new_file, const char *dest_file, int discard_local_tags)
@@ -104,15 +62,6 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
         return 1;
     oDoc = load_walk_document(__func__, src_file, "SRC");
     if (!oDoc) {
-        xml_fini(nDoc);
-        return 1;
-    }
-
-    /* Elements are found by name alone: a namespaced element would never
-     * match its counterpart, and user values would be lost. */
-    if (refuse_namespaces(__func__, nDoc, new_file, "NEW") != 0 ||
-        refuse_namespaces(__func__, oDoc, src_file, "SRC") != 0) {
-        xml_fini(oDoc);
         xml_fini(nDoc);
         return 1;
     }

@@ -28,10 +28,6 @@ extern int merge_dry_run;
  * report open it is synced before the save. */
 int xml_merge_and_update(const char *src_file, const char *new_file, const char *dest_file, int discard_local_tags);
 
-/* Element check of the walk in merge mode: 1, with an error line, when the
- * reader's element is in a namespace, which the merge does not support. */
-int merge_check_namespace(xmlTextReaderPtr reader);
-
 /*
  * Element check of the walk in merge mode, at D's root (Xpath its path):
  * decides each attribute of the root (PRI and those in a namespace aside)

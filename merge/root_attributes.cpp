@@ -15,7 +15,9 @@
  *   -      y       any    D's value when D has one, else y
  *
  * A PRI beginning with 1 on N's root keeps N's attributes exactly.  PRI
- * itself and attributes in a namespace stay as N has them.
+ * itself stays as N has it; namespace declarations are no attributes.  A
+ * prefixed attribute is known by its name as written; set on N's root, it
+ * takes the binding of its prefix there, or D's declaration of it.
  */
 #include "merge.h"
 
@@ -74,6 +76,30 @@ static enum MergeDecision decide(const xmlChar *o, const xmlChar *n, const xmlCh
     return o && same_attribute(o, n) ? MERGE_USER_KEPT : MERGE_BOTH_CHANGED;
 }
 
+/* The namespace of the attribute written name on N's root: NULL for an
+ * unprefixed name; N's binding of the prefix, or a copy of D's declared
+ * on N's root.  0, or -1 when there is none. */
+static int attribute_ns(xmlNodePtr n_root, xmlNodePtr d_root, const char *name, xmlNsPtr *ns, const char **local)
+{
+    const char *colon = strchr(name, ':');
+    char prefix[XPATH_BUF_SIZE];
+    xmlNsPtr d_ns;
+
+    *ns = NULL;
+    *local = name;
+    if (!colon)
+        return 0;
+    snprintf(prefix, sizeof(prefix), "%.*s", (int)(colon - name), name);
+    *local = colon + 1;
+    *ns = xmlSearchNs(n_root->doc, n_root, BAD_CAST prefix);
+    if (*ns)
+        return 0;
+    d_ns = d_root ? xmlSearchNs(d_root->doc, d_root, BAD_CAST prefix) : NULL;
+    if (d_ns)
+        *ns = xmlNewNs(n_root, d_ns->href, d_ns->prefix);
+    return *ns ? 0 : -1;
+}
+
 /* Decides one attribute (name, at path) of N's root.  0, or 1 when N's
  * root could not be changed. */
 static int merge_root_attribute(xmlNodePtr n_root, xmlNodePtr o_root, xmlNodePtr d_root, const char *name,
@@ -118,10 +144,16 @@ static int merge_root_attribute(xmlNodePtr n_root, xmlNodePtr o_root, xmlNodePtr
                        reinterpret_cast<const char *>(d));
     merge_tally(kind);
 
-    if (take_d && d && !xmlSetNsProp(n_root, NULL, BAD_CAST name, d)) {
+    xmlNsPtr ns = NULL;
+    const char *local = name;
+
+    if (take_d && attribute_ns(n_root, d_root, name, &ns, &local) != 0) {
         console_log(0, "%s: ###Error cannot set %s\n", __func__, path);
         result = 1;
-    } else if (take_d && !d && xmlUnsetNsProp(n_root, NULL, BAD_CAST name) != 0) {
+    } else if (take_d && d && !xmlSetNsProp(n_root, ns, BAD_CAST local, d)) {
+        console_log(0, "%s: ###Error cannot set %s\n", __func__, path);
+        result = 1;
+    } else if (take_d && !d && xmlUnsetNsProp(n_root, ns, BAD_CAST local) != 0) {
         console_log(0, "%s: ###Error cannot remove %s\n", __func__, path);
         result = 1;
     }
@@ -153,9 +185,9 @@ int merge_root_attributes(XmlState *nDoc, XmlState *oDoc, const char *Xpath, xml
 
         snprintf(after, sizeof(after), "%s", name);
         name[0] = '\0';
-        attribute_name_after(d_root, 0, after, name, sizeof(name));
-        attribute_name_after(n_root, 0, after, name, sizeof(name));
-        attribute_name_after(o_root, 0, after, name, sizeof(name));
+        attribute_name_after(d_root, 1, after, name, sizeof(name));
+        attribute_name_after(n_root, 1, after, name, sizeof(name));
+        attribute_name_after(o_root, 1, after, name, sizeof(name));
         if (name[0] == '\0')
             break;
         len = snprintf(path, sizeof(path), "%s/@%s", Xpath, name);

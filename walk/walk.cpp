@@ -99,11 +99,31 @@ static void step_append_literal(char *step, const char *value)
     }
 }
 
+/*
+ * Binds prefix (NULL for the default) to uri (NULL for none) in the path
+ * namespaces of both documents the walk looks paths up in, the first
+ * binding winning: 1 when the prefix was bound to another namespace
+ * before, 0 otherwise.
+ */
+static int register_binding(XmlState **docs, const xmlChar *prefix, const xmlChar *uri)
+{
+    int other = 0;
+
+    for (int i = 0; i < 2; i++) {
+        if (xml_is_loaded(docs[i]) &&
+            xml_set_path_namespace(docs[i], reinterpret_cast<const char *>(prefix),
+                                   reinterpret_cast<const char *>(uri)) == 1)
+            other = 1;
+    }
+    return other;
+}
+
 void reset_walk_state(void)
 {
     mapXpath.clear();
     mapNXpath.clear();
     mapAttr.clear();
+    mapAttrNs.clear();
     if (current_tag)
         xmlFree(current_tag);
     current_tag = NULL;
@@ -181,7 +201,7 @@ int process_tag_early(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlSta
  * it a stranger.  Returns 0, or 1 when the reader could not be moved across
  * the attributes.
  */
-static int build_element_step(xmlTextReaderPtr reader, char *step, int is_root)
+static int build_element_step(xmlTextReaderPtr reader, char *step, int is_root, XmlState **docs)
 {
     int count = xmlTextReaderAttributeCount(reader);
     int predicate_open = 0;
@@ -203,11 +223,22 @@ static int build_element_step(xmlTextReaderPtr reader, char *step, int is_root)
         if (!name)
             continue;
         value = xmlTextReaderValue(reader);
-        if (xmlStrcmp(name, BAD_CAST "PRI") == 0) {
+        if (xmlTextReaderIsNamespaceDecl(reader) == 1) {
+            /* A declaration binds names; it is no attribute of the
+             * element's, in the step or in the matching. */
+        } else if (xmlStrcmp(name, BAD_CAST "PRI") == 0) {
             console_log(2, "%s: Skip PRI Attr no:%d, Name:%s, Value:%s\n", "processNode", i, str(name), str(value));
         } else {
+            const xmlChar *uri = xmlTextReaderConstNamespaceUri(reader);
+
+            /* A prefixed attribute's prefix is looked up as the walked
+             * file binds it. */
+            if (uri)
+                register_binding(docs, xmlTextReaderConstPrefix(reader), uri);
             if (!is_root) {
                 add_attr_to_map(reinterpret_cast<const char *>(name), reinterpret_cast<const char *>(value));
+                if (uri)
+                    mapAttrNs[str(name)] = str(uri);
                 step_append(step, predicate_open ? " and @%s=" : "[@%s=", str(name));
                 step_append_literal(step, str(value));
                 predicate_open = 1;
@@ -230,11 +261,10 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
 {
     char step[XPATH_BUF_SIZE];
     int is_root = Xpath[0] == '\0';
+    XmlState *docs[2] = {nDoc, oDoc};
     int failed;
 
     console_log(2, "\n%s: XML_ELEMENT_NODE\n", "processNode");
-    if (!delta_mode && merge_check_namespace(reader) != 0)
-        return 1;
     if (current_tag)
         xmlFree(current_tag);
     current_tag = xmlTextReaderName(reader);
@@ -242,9 +272,19 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
         return 0;
 
     mapAttr.clear();
+    mapAttrNs.clear();
     memset(step, 0, sizeof(step));
     snprintf(step, sizeof(step), "%s", str(current_tag));
-    failed = build_element_step(reader, step, is_root);
+    /* The element's step names its namespace itself where its prefix (or
+     * the default) was bound to another one before in this file. */
+    if (register_binding(docs, xmlTextReaderConstPrefix(reader), xmlTextReaderConstNamespaceUri(reader)) == 1) {
+        const xmlChar *uri = xmlTextReaderConstNamespaceUri(reader);
+
+        step_append(step, "[namespace-uri()=");
+        step_append_literal(step, uri ? str(uri) : "");
+        step_append(step, "]");
+    }
+    failed = build_element_step(reader, step, is_root, docs);
 
     if (find_and_add_xpath_to_map(step, Xpath, nXpath, nDoc, current_tag) != 0) {
         /* The element has no path of its own: its data must not land on

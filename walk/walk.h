@@ -29,6 +29,8 @@ extern std::map<std::string, int> mapXpath;
 extern std::map<std::string, int> mapNXpath;
 /* Attributes (except PRI) of the most recently started element. */
 extern std::map<std::string, std::string> mapAttr;
+/* The namespaces of its prefixed attributes, by the names in mapAttr. */
+extern std::map<std::string, std::string> mapAttrNs;
 
 /* Empties the maps and releases current_tag: each driver starts a run
  * from this state, also when one process runs several. */

@@ -21,6 +21,7 @@
 std::map<std::string, int> mapXpath;
 std::map<std::string, int> mapNXpath;
 std::map<std::string, std::string> mapAttr;
+std::map<std::string, std::string> mapAttrNs;
 
 int append_xpath_step(const char *step, char *path)
 {
@@ -79,6 +80,24 @@ static const char *attr_predicate_end(const char *p, int *tests)
     }
 }
 
+/* The length of the predicate [namespace-uri()='U'] (or "U") that p
+ * starts with, or 0. */
+static size_t namespace_predicate_len(const char *p)
+{
+    static const char open[] = "[namespace-uri()=";
+    const char *close;
+
+    if (strncmp(p, open, sizeof(open) - 1) != 0)
+        return 0;
+    p += sizeof(open) - 1;
+    if (*p != '\'' && *p != '"')
+        return 0;
+    close = strchr(p + 1, *p);
+    if (!close || close[1] != ']')
+        return 0;
+    return (size_t)(close + 2 - (p - (sizeof(open) - 1)));
+}
+
 /* 1 when [p, end) is empty or one positive position "[k]". */
 static int position_or_nothing(const char *p, const char *end)
 {
@@ -124,6 +143,14 @@ static int rewrite_step(const char *p, const char *end, int first, char *buf, si
 
     while (rest < end && *rest != '[')
         rest++;
+    /* A step that names its element's namespace keeps that predicate
+     * with its name. */
+    if (rest < end && rest[0] == '[' && rest[1] == 'n') {
+        size_t ns_len = namespace_predicate_len(rest);
+
+        if (ns_len > 0 && rest + ns_len <= end)
+            rest += ns_len;
+    }
     if (!first && rest[0] == '[' && rest[1] == '@')
         close = attr_predicate_end(rest, &tests);
     if (close && close < end && position_or_nothing(close + 1, end)) {
@@ -282,6 +309,24 @@ int increment_xpath_index(char *path, int record)
     return 0;
 }
 
+/* Whether the walked element has attribute a: a name of mapAttr without
+ * a namespace, or, for a in a namespace, one with a's local name and
+ * namespace whatever its prefix. */
+static int walked_has(xmlAttrPtr a)
+{
+    if (!a->ns)
+        return mapAttr.count(show_str(reinterpret_cast<const char *>(a->name))) > 0 &&
+               mapAttrNs.count(show_str(reinterpret_cast<const char *>(a->name))) == 0;
+    for (const auto &walked : mapAttrNs) {
+        const char *local = strchr(walked.first.c_str(), ':');
+
+        if (local && strcmp(local + 1, reinterpret_cast<const char *>(a->name)) == 0 &&
+            a->ns->href && walked.second == reinterpret_cast<const char *>(a->ns->href))
+            return 1;
+    }
+    return 0;
+}
+
 int match_node_attributes(xmlAttrPtr pAttr)
 {
     int attr_count = 0;
@@ -310,7 +355,7 @@ int match_node_attributes(xmlAttrPtr pAttr)
             continue;
         }
         attr_count++;
-        if (mapAttr.find(name) != mapAttr.end()) {
+        if (walked_has(a)) {
             console_log(0, "%s: Found attribute:%s\n", __func__, name);
             attr_match_count++;
         }

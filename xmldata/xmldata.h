@@ -103,6 +103,23 @@ int xml_copy_node_markup(XmlState *state, const char *xpath, char **out);
 xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath);
 
 /*
+ * Path namespaces: the bindings of a file whose paths are looked up in
+ * this handle's document.  xml_set_path_namespace binds prefix (NULL or ""
+ * for the default namespace) to uri (NULL or "" for no namespace, allowed
+ * for the default only), the first binding of a prefix winning: 0 when
+ * prefix is now bound to uri, 1 when it was bound to another URI before
+ * (left so), -1 on failure.  Once one is set, every absolute path the
+ * store evaluates or creates reads its steps in those bindings: an
+ * unprefixed name step is in the default namespace, and a step
+ * name[namespace-uri()='U'] (or p:name[...]) is the element of local name
+ * name in namespace U, whatever its prefix, as
+ * *[local-name()='name'][namespace-uri()='U'].  Created elements and
+ * prefixed attributes take their namespace: a binding in scope at the
+ * parent for it, or a declaration of their own.
+ */
+int xml_set_path_namespace(XmlState *state, const char *prefix, const char *uri);
+
+/*
  * Steps of a location path.  A '/' separates two steps only outside
  * predicates ("[...]") and quoted literals, so an attribute value in a
  * step may hold '/', brackets, quotes of the other kind and " and ".

@@ -4,12 +4,16 @@
  * optionally giving each created element the attributes named in its step.
  *
  * New elements are built detached, copied into the document and appended
- * as the last child of their parent; they carry no namespace, no text and
- * no whitespace around them.
+ * as the last child of their parent; they carry no text and no whitespace
+ * around them.  Their names, and the names of their attributes, are read
+ * in the handle's path namespaces (xml_set_path_namespace): an element in
+ * a namespace takes a binding that is in scope at its parent, or declares
+ * its own; without path namespaces a name is taken as it is written.
  */
 #include "xmldata.h"
 #include "xmldata_index.h"
 #include "xmldata_log.h"
+#include "xmldata_ns.h"
 #include "xmldata_select.h"
 
 #include <stdlib.h>
@@ -126,6 +130,110 @@ extern "C" int xml_delete_node(XmlState *state, const char *xpath)
     return rc;
 }
 
+/* A binding in scope at node for uri; one with a prefix when prefixed is
+ * set (an attribute's).  Declared on node when none is, with the prefix
+ * the path wrote (the default for an element without one); NULL when it
+ * cannot be. */
+static xmlNsPtr binding_for(xmlDocPtr doc, xmlNodePtr node, const xmlChar *uri, const xmlChar *prefix, int prefixed)
+{
+    xmlNsPtr ns;
+
+    if (xmlStrEqual(uri, XML_XML_NAMESPACE))
+        return xmlSearchNs(doc, node, BAD_CAST "xml");
+    ns = xmlSearchNsByHref(doc, node, uri);
+    if (ns && (ns->prefix || !prefixed))
+        return ns;
+    return xmlNewNs(node, uri, prefix);
+}
+
+/* Gives the node (an element or attribute whose name may be "p:local")
+ * the local name, keeping the prefix in *prefix (NULL without one, for
+ * xmlFree). */
+static int take_local_name(xmlNodePtr node, xmlChar **prefix)
+{
+    const xmlChar *colon = xmlStrchr(node->name, ':');
+    xmlChar *local;
+
+    *prefix = NULL;
+    if (!colon)
+        return 0;
+    *prefix = xmlStrndup(node->name, (int)(colon - node->name));
+    local = xmlStrdup(colon + 1);
+    if (!*prefix || !local) {
+        xmlFree(local);
+        return -1;
+    }
+    xmlNodeSetName(node, local);
+    xmlFree(local);
+    return 0;
+}
+
+/*
+ * Puts the element node (just appended, its name as the path wrote it) and
+ * its prefixed attributes in their namespaces: explicit, from a
+ * [namespace-uri()=...] predicate ("" for none), or the path namespaces'
+ * binding of the name's prefix or of the default.  A prefix without a
+ * binding leaves the name as it is.  An element in no namespace below a
+ * default namespace undeclares it.  0, or -1 on no memory.
+ */
+static int place_in_namespaces(XmlState *state, xmlNodePtr node, const char *explicit_uri)
+{
+    const xmlChar *colon = xmlStrchr(node->name, ':');
+    const xmlChar *uri = BAD_CAST explicit_uri;
+    xmlChar *prefix = NULL;
+    char written[128];
+    int rc = 0;
+
+    if (!uri) {
+        size_t len = colon ? (size_t)(colon - node->name) : 0;
+
+        if (len >= sizeof(written))
+            return 0;
+        memcpy(written, node->name, len);
+        written[len] = '\0';
+        uri = xmldata_path_namespace(state, written);
+        if (colon && !uri)
+            return 0;
+    }
+    if (take_local_name(node, &prefix) != 0)
+        return -1;
+    if (uri && uri[0]) {
+        xmlNsPtr ns = binding_for(state->pDoc, node, uri, prefix, 0);
+
+        if (ns)
+            xmlSetNs(node, ns);
+        else
+            rc = -1;
+    } else {
+        xmlNsPtr def = xmlSearchNs(state->pDoc, node, NULL);
+
+        if (def && def->href && def->href[0] && !xmlNewNs(node, BAD_CAST "", NULL))
+            rc = -1;
+    }
+    xmlFree(prefix);
+    for (xmlAttrPtr a = node->properties; a && rc == 0; a = a->next) {
+        const xmlChar *a_colon = xmlStrchr(a->name, ':');
+        size_t len = a_colon ? (size_t)(a_colon - a->name) : 0;
+        xmlNsPtr ns;
+
+        if (!a_colon || a->ns || len >= sizeof(written))
+            continue;
+        memcpy(written, a->name, len);
+        written[len] = '\0';
+        uri = xmldata_path_namespace(state, written);
+        if (!uri)
+            continue;
+        if (take_local_name(reinterpret_cast<xmlNodePtr>(a), &prefix) != 0)
+            return -1;
+        ns = binding_for(state->pDoc, node, uri, prefix, 1);
+        xmlFree(prefix);
+        if (!ns)
+            return -1;
+        xmlSetNs(reinterpret_cast<xmlNodePtr>(a), ns);
+    }
+    return rc;
+}
+
 /*
  * Appends a copy of a new, empty element called name to parent.  The copy,
  * or NULL when none could be made or appended; the element built for the
@@ -141,6 +249,11 @@ static xmlNodePtr append_new_element(XmlState *state, xmlNodePtr parent, const c
     if (tmp)
         copy = xmlDocCopyNode(tmp, state->pDoc, 1);
     if (copy && !xmlAddChild(parent, copy)) {
+        xmlFreeNode(copy);
+        copy = NULL;
+    }
+    if (copy && place_in_namespaces(state, copy, NULL) != 0) {
+        xmlUnlinkNode(copy);
         xmlFreeNode(copy);
         copy = NULL;
     }
@@ -300,6 +413,8 @@ extern "C" int xml_insert_node_with_attr(XmlState *state, const char *xparent, c
     xmlNodePtr copy = NULL;
     char *step = NULL;
     char *bracket;
+    char *attributes = NULL;
+    const char *uri = NULL;
     int malformed = 0;
     int rc = -1;
 
@@ -323,8 +438,18 @@ extern "C" int xml_insert_node_with_attr(XmlState *state, const char *xparent, c
 
     /* name, or name[...]: the text before the first '[' names the element. */
     bracket = strchr(step, '[');
-    if (bracket)
+    if (bracket) {
+        /* name[namespace-uri()='U']...: the element is in U. */
+        size_t ns_len = xmldata_ns_predicate_len(bracket);
+
+        attributes = bracket + 1;
+        if (ns_len) {
+            bracket[ns_len - 2] = '\0';
+            uri = bracket + strlen("[namespace-uri()='");
+            attributes = bracket + ns_len;
+        }
         *bracket = '\0';
+    }
     if (xmlValidateName(BAD_CAST step, 0) != 0) {
         XMLDATA_RECORD("[%s]:[%s] - %s: +Error Invalid element name: xparent=%s, nodename=%s", __func__,
                        xmldata_str(xparent), xmldata_str(nodename));
@@ -332,7 +457,7 @@ extern "C" int xml_insert_node_with_attr(XmlState *state, const char *xparent, c
         goto out;
     }
     tmp = xmlNewNode(NULL, BAD_CAST step);
-    if (bracket && add_step_attributes(tmp, bracket + 1) != 0) {
+    if (attributes && add_step_attributes(tmp, attributes) != 0) {
         /* A malformed step changes nothing and has only this record. */
         XMLDATA_RECORD("[%s]:[%s] - %s: +Error Inavlid attribute syntax: xparent=%s, nodename=%s", __func__,
                        xmldata_str(xparent), xmldata_str(nodename));
@@ -349,6 +474,13 @@ extern "C" int xml_insert_node_with_attr(XmlState *state, const char *xparent, c
     if (!xmlAddChild(parent, copy)) {
         XMLDATA_RECORD("[%s]:[%s] - %s: +Error: xmlAddChild failed, xparent=%s, nodename=%s", __func__,
                        xmldata_str(xparent), xmldata_str(nodename));
+        xmlFreeNode(copy);
+        goto out;
+    }
+    if (place_in_namespaces(state, copy, uri) != 0) {
+        XMLDATA_RECORD("[%s]:[%s] - %s: +Error: no namespace binding, xparent=%s, nodename=%s", __func__,
+                       xmldata_str(xparent), xmldata_str(nodename));
+        xmlUnlinkNode(copy);
         xmlFreeNode(copy);
         goto out;
     }

@@ -10,7 +10,10 @@
  * " and count(@*[name()!='PRI'])=n", and a step without one may have
  * [not(@*[name()!='PRI'])] instead: the forms in which xmlcfg's walk asks
  * for an element with exactly those attributes, PRI aside.  Everything
- * else goes to the library unchanged, errors included.
+ * else goes to the library unchanged, errors included.  A step's name may
+ * have a prefix that the handle's XPath context binds (the path namespaces
+ * of xml_set_path_namespace): it then selects the elements of that local
+ * name in that namespace, and an unprefixed name those in no namespace.
  *
  * The answer is the object the library would give: the same nodes in
  * document order, and the same shape of an empty result.  An empty step in
@@ -35,6 +38,7 @@
  */
 #include "xmldata.h"
 #include "xmldata_index.h"
+#include "xmldata_ns.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -104,7 +108,10 @@ typedef struct Term {
 } Term;
 
 typedef struct Step {
-    const char *name;
+    const char *name;           /* the local name */
+    const char *prefix;         /* NULL: no namespace */
+    const xmlChar *uri;         /* the prefix's namespace */
+    const char *group;          /* the key of its group: name, or {uri}name */
     int position;               /* 0: none */
     int exact;                  /* counted attributes required, or -1: any */
     int nterms;
@@ -228,6 +235,7 @@ static int scan_name(char **p)
 static int parse_steps(char *p, Step *steps, int *nsteps)
 {
     char *name_end[INDEX_MAX_STEPS];
+    char *prefix_end[INDEX_MAX_STEPS];
     int n = 0;
     int i;
 
@@ -241,11 +249,22 @@ static int parse_steps(char *p, Step *steps, int *nsteps)
         st = &steps[n];
         p++;
         st->name = p;
+        st->prefix = NULL;
         st->position = 0;
         st->exact = -1;
         st->nterms = 0;
         if (scan_name(&p) != 0)
             return -1;
+        if (p[0] == ':') {
+            /* prefix:local; the prefix's end is cut with the names. */
+            prefix_end[n] = p;
+            st->prefix = st->name;
+            st->name = ++p;
+            if (scan_name(&p) != 0)
+                return -1;
+        } else {
+            prefix_end[n] = NULL;
+        }
         name_end[n++] = p;
         if (strncmp(p, no_counted_attrs, sizeof(no_counted_attrs) - 1) == 0) {
             p += sizeof(no_counted_attrs) - 1;
@@ -307,8 +326,11 @@ static int parse_steps(char *p, Step *steps, int *nsteps)
     if (*p != '\0')
         return -1;
     /* The separators are no longer needed: cut the names. */
-    for (i = 0; i < n; i++)
+    for (i = 0; i < n; i++) {
         *name_end[i] = '\0';
+        if (prefix_end[i])
+            *prefix_end[i] = '\0';
+    }
     *nsteps = n;
     return 0;
 }
@@ -627,15 +649,31 @@ static AttrKey *group_key(NameGroup *group, const Step *st, int exact)
     return key;
 }
 
+/* The key of the group of elements named name in namespace uri (NULL for
+ * none) into buf: name, or "{uri}name", which no name can be.  NULL when
+ * it does not fit. */
+static const xmlChar *group_key_of(const xmlChar *name, const xmlChar *uri, char *buf, size_t size)
+{
+    int n;
+
+    if (!uri)
+        return name;
+    n = snprintf(buf, size, "{%s}%s", reinterpret_cast<const char *>(uri), reinterpret_cast<const char *>(name));
+    return n < 0 || (size_t)n >= size ? NULL : BAD_CAST buf;
+}
+
 static int group_append(xmlHashTablePtr entry, xmlNodePtr child)
 {
-    NameGroup *group = static_cast<NameGroup *>(xmlHashLookup(entry, child->name));
+    char buf[INDEX_MAX_EXPR];
+    const xmlChar *name =
+        group_key_of(child->name, child->ns ? (child->ns->href ? child->ns->href : BAD_CAST "") : NULL, buf, sizeof(buf));
+    NameGroup *group = name ? static_cast<NameGroup *>(xmlHashLookup(entry, name)) : NULL;
 
     if (!group) {
         group = static_cast<NameGroup *>(calloc(1, sizeof(NameGroup)));
         if (!group)
             return -1;
-        if (xmlHashAddEntry(entry, child->name, group) != 0) {
+        if (!name || xmlHashAddEntry(entry, name, group) != 0) {
             free(group);
             return -1;
         }
@@ -666,7 +704,17 @@ static int group_append(xmlHashTablePtr entry, xmlNodePtr child)
 
 static int counts_as_child(xmlNodePtr node)
 {
-    return node->type == XML_ELEMENT_NODE && node->ns == NULL;
+    return node->type == XML_ELEMENT_NODE;
+}
+
+/* Whether element c has the step's name and namespace. */
+static int is_named_by(xmlNodePtr c, const Step *st)
+{
+    if (!same_name(c->name, st->name))
+        return 0;
+    if (!st->uri)
+        return c->ns == NULL;
+    return c->ns && xmlStrEqual(c->ns->href ? c->ns->href : BAD_CAST "", st->uri);
 }
 
 /*
@@ -836,7 +884,7 @@ static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, Nod
         for (xmlNodePtr c = parent->children; c; c = c->next) {
             int m;
 
-            if (!counts_as_child(c) || !same_name(c->name, st->name))
+            if (!counts_as_child(c) || !is_named_by(c, st))
                 continue;
             if (st->nterms > 0 || st->exact >= 0)
                 *tested = 1;
@@ -851,7 +899,7 @@ static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, Nod
     if (!entry)
         return INDEX_GIVE_UP;
 
-    NameGroup *group = static_cast<NameGroup *>(xmlHashLookup(entry, BAD_CAST st->name));
+    NameGroup *group = static_cast<NameGroup *>(xmlHashLookup(entry, BAD_CAST st->group));
 
     if (!group || group->count == 0)
         return 0;
@@ -961,6 +1009,37 @@ out:
     return res;
 }
 
+/*
+ * The namespace of each prefixed step, as ctxt binds its prefix, and each
+ * step's group key, written into keys (size bytes).  *prefixed is set when
+ * a step has a prefix.  0, or -1 when a prefix is not bound (the library
+ * reports that) or the keys do not fit.
+ */
+static int step_namespaces(xmlXPathContextPtr ctxt, Step *steps, int nsteps, char *keys, size_t size, int *prefixed)
+{
+    size_t used = 0;
+
+    for (int i = 0; i < nsteps; i++) {
+        Step *st = &steps[i];
+        const xmlChar *key;
+
+        st->uri = NULL;
+        st->group = st->name;
+        if (!st->prefix)
+            continue;
+        *prefixed = 1;
+        st->uri = xmlXPathNsLookup(ctxt, BAD_CAST st->prefix);
+        if (!st->uri)
+            return -1;
+        key = group_key_of(BAD_CAST st->name, st->uri, keys + used, size - used);
+        if (!key)
+            return -1;
+        st->group = reinterpret_cast<const char *>(key);
+        used += strlen(st->group) + 1;
+    }
+    return 0;
+}
+
 #ifdef XMLDATA_CHECK_INDEX
 static int same_answer(xmlXPathObjectPtr a, xmlXPathObjectPtr b)
 {
@@ -998,6 +1077,9 @@ static void check_answer(XmlState *state, const char *xpath, xmlXPathObjectPtr m
 extern "C" xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath)
 {
     char copy[INDEX_MAX_EXPR];
+    char in_ns[2 * INDEX_MAX_EXPR];
+    char keys[2 * INDEX_MAX_EXPR];
+    int prefixed = 0;
     Step steps[INDEX_MAX_STEPS];
     xmlXPathObjectPtr res = NULL;
     int nsteps = 0;
@@ -1005,16 +1087,19 @@ extern "C" xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath)
 
     if (!state || !xpath)
         return NULL;
+    /* The steps in the namespaces of the file being walked, if any. */
+    xpath = xmldata_ns_path(state, xpath, in_ns, sizeof(in_ns));
     if (!state->pDoc || !state->pCtxt || state->pCtxt->doc != state->pDoc || index_switched_off())
         goto library;
     len = strlen(xpath);
     if (len >= sizeof(copy))
         goto library;
     memcpy(copy, xpath, len + 1);
-    if (parse_steps(copy, steps, &nsteps) != 0)
+    if (parse_steps(copy, steps, &nsteps) != 0 || step_namespaces(state->pCtxt, steps, nsteps, keys, sizeof(keys), &prefixed) != 0)
         goto library;
-    /* The library matches paths without '[' and '@' by streaming. */
-    res = resolve(state->pDoc, steps, nsteps, !strchr(xpath, '[') && !strchr(xpath, '@'));
+    /* The library matches paths without '[', '@' and prefixes by
+     * streaming. */
+    res = resolve(state->pDoc, steps, nsteps, !strchr(xpath, '[') && !strchr(xpath, '@') && !prefixed);
     if (!res)
         goto library;
 #ifdef XMLDATA_CHECK_INDEX

@@ -15,10 +15,6 @@ command -v xmllint > /dev/null || { echo "self_merge.sh: xmllint is missing" >&2
 
 # case/file: why the merge refuses it
 skips=(
-    "delta-namespaces/new.xml: elements in a namespace"
-    "delta-namespaces/src.xml: elements in a namespace"
-    "merge-fail-namespace-dev/d.xml: elements in a namespace"
-    "merge-fail-namespace-src/o.xml: elements in a namespace"
     "merge-library-warning/n.xml: the library warns (version 1.7), which fails every run"
     "validate-warning/warn.xml: the library warns (relative namespace URI), which fails every run"
     "merge-unreadable-encoding/n.xml: an encoding the library cannot read back is never saved"

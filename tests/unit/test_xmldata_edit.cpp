@@ -235,4 +235,29 @@ TEST_F(Edit, CreatePathRefusesMoreStepsThanAnyPathOfTheTool)
     EXPECT_EQ(body(), kBody);
 }
 
+// Paths read in another file's bindings: the first binding of a prefix
+// wins, and created elements and attributes take the binding in scope or
+// declare their own.
+TEST_F(Edit, PathNamespacesBindAndCreate)
+{
+    load("<c xmlns=\"urn:d\" xmlns:q=\"urn:q\"><a/></c>");
+    EXPECT_EQ(xml_set_path_namespace(state, nullptr, "urn:d"), 0);
+    EXPECT_EQ(xml_set_path_namespace(state, "", "urn:other"), 1);
+    EXPECT_EQ(xml_set_path_namespace(state, "p", "urn:q"), 0);
+    EXPECT_EQ(xml_set_path_namespace(state, "p", "urn:q"), 0);
+    EXPECT_EQ(xml_set_path_namespace(state, "p", "urn:z"), 1);
+    EXPECT_EQ(xml_set_path_namespace(state, "e", "urn:e"), 0);
+    EXPECT_EQ(xml_set_path_namespace(state, "xml", "urn:not-xml"), 1);
+    EXPECT_EQ(xml_set_path_namespace(state, "a:b", "urn:x"), -1);
+    EXPECT_EQ(xml_set_path_namespace(state, "p", nullptr), -1);
+
+    EXPECT_EQ(xml_is_nodeset_exists(state, "/c/a"), 0) << "unprefixed: the default namespace";
+    EXPECT_EQ(xml_create_node_path_if_possible_with_attr(state, "/c/a/p:b[@p:k='1' and @xml:lang='en']"), 0);
+    EXPECT_EQ(xml_create_node_path_if_possible_with_attr(state, "/c/e:f[@e:g='2']"), 0);
+    EXPECT_EQ(xml_create_node_path_if_possible_with_attr(state, "/c/h[namespace-uri()='']/i[namespace-uri()='']"), 0);
+    EXPECT_EQ(xml_create_node_path_if_possible_with_attr(state, "/c/h[namespace-uri()=''][1]/j"), 0);
+    EXPECT_EQ(body(), "<c xmlns=\"urn:d\" xmlns:q=\"urn:q\"><a><q:b q:k=\"1\" xml:lang=\"en\"/></a>"
+                      "<e:f xmlns:e=\"urn:e\" e:g=\"2\"/><h xmlns=\"\"><i/><j xmlns=\"urn:d\"/></h></c>\n");
+}
+
 }  // namespace
