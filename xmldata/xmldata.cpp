@@ -315,20 +315,71 @@ extern "C" int xml_node_is_mixed(xmlNodePtr node)
     return text && element;
 }
 
+/* 1 when an entity reference lies in list or below it. */
+static int holds_entity_ref(xmlNodePtr list)
+{
+    for (; list; list = list->next) {
+        if (list->type == XML_ENTITY_REF_NODE)
+            return 1;
+        if (list->type == XML_ELEMENT_NODE && holds_entity_ref(list->children))
+            return 1;
+    }
+    return 0;
+}
+
+/* Puts the text each entity reference of list (and below) stands for in
+ * its place: the references left in a loaded document stand for text.
+ * 0, or -1 when no memory is left. */
+static int write_out_entity_refs(xmlNodePtr list)
+{
+    xmlNodePtr next;
+
+    for (; list; list = next) {
+        next = list->next;
+        if (list->type == XML_ENTITY_REF_NODE) {
+            xmlChar *text = xmlNodeGetContent(list);
+            xmlNodePtr node = text ? xmlNewDocText(list->doc, text) : NULL;
+
+            xmlFree(text);
+            if (!node)
+                return -1;
+            xmlReplaceNode(list, node);
+            xmlFreeNode(list);
+        } else if (list->type == XML_ELEMENT_NODE && write_out_entity_refs(list->children) != 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
 extern "C" xmlChar *xml_node_inner_markup(xmlNodePtr node)
 {
     xmlBufferPtr buf;
     xmlChar *markup = NULL;
+    xmlNodePtr copy = NULL;
     xmlNodePtr c;
     int failed = 0;
 
     if (!node)
         return NULL;
+    /* A reference is written as what it stands for, so that a file read
+     * with its references expanded gives the same value. */
+    if (holds_entity_ref(node->children)) {
+        copy = xmlDocCopyNode(node, node->doc, 1);
+        if (!copy || write_out_entity_refs(copy->children) != 0) {
+            xmlFreeNode(copy);
+            return NULL;
+        }
+        node = copy;
+    }
     buf = xmlBufferCreate();
-    if (!buf)
+    if (!buf) {
+        xmlFreeNode(copy);
         return NULL;
+    }
     for (c = node->children; c && !failed; c = c->next)
         failed = xmlNodeDump(buf, node->doc, c, 0, 0) < 0;
+    xmlFreeNode(copy);
     if (!failed)
         markup = xmlStrndup(xmlBufferContent(buf), xmlBufferLength(buf));
     /* No children: an empty value, as for an empty element's text. */
