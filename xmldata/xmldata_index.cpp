@@ -85,6 +85,7 @@ typedef struct NameGroup {
     int room;
     int fewest_counted;         /* counted attributes, fewest and most, */
     int most_counted;           /* of the members */
+    int child_keyed;            /* some key tests a child's text */
     AttrKey *keys;
 } NameGroup;
 
@@ -103,8 +104,9 @@ typedef struct IndexDoc {
 } IndexDoc;
 
 typedef struct Term {
-    const char *attr;
+    const char *attr;           /* an attribute's name, or a child element's */
     const char *value;
+    int child;                  /* a child element's text, trimmed, is tested */
 } Term;
 
 typedef struct Step {
@@ -201,6 +203,16 @@ static int is_name_char(char c)
 static const char no_counted_attrs[] = "[not(" COUNTED_ATTRS ")]";
 static const char counted_attrs_are[] = " and count(" COUNTED_ATTRS ")=";
 
+/* Whether p starts a test of a child's text: a plain name, then "='". */
+static int child_term_at(const char *p)
+{
+    if (!is_name_start(*p))
+        return 0;
+    while (is_name_char(*p))
+        p++;
+    return p[0] == '=' && p[1] == '\'';
+}
+
 /* Reads a count of up to 9 digits at *p, left after it: 0, or -1. */
 static int scan_count(char **p, int *n)
 {
@@ -269,16 +281,17 @@ static int parse_steps(char *p, Step *steps, int *nsteps)
         if (strncmp(p, no_counted_attrs, sizeof(no_counted_attrs) - 1) == 0) {
             p += sizeof(no_counted_attrs) - 1;
             st->exact = 0;
-        } else if (p[0] == '[' && p[1] == '@') {
+        } else if (p[0] == '[' && (p[1] == '@' || child_term_at(p + 1))) {
             p++;
             for (;;) {
                 Term *t;
                 char *close;
 
-                if (*p != '@' || st->nterms == INDEX_MAX_TERMS)
+                if (st->nterms == INDEX_MAX_TERMS)
                     return -1;
                 t = &st->terms[st->nterms++];
-                t->attr = ++p;
+                t->child = *p != '@';
+                t->attr = t->child ? p : ++p;
                 if (scan_name(&p) != 0 || p[0] != '=' || p[1] != '\'')
                     return -1;
                 *p = '\0';
@@ -302,7 +315,7 @@ static int parse_steps(char *p, Step *steps, int *nsteps)
                         return -1;
                     break;
                 }
-                if (strncmp(p, " and @", 6) != 0)
+                if (strncmp(p, " and ", 5) != 0)
                     return -1;
                 p += 5;
             }
@@ -488,6 +501,67 @@ static int attr_matches(xmlNodePtr element, const char *name, const char *value)
     return found;
 }
 
+/* Whether c is an element child of element named name in element's own
+ * namespace: the child a test of a child's text looks at. */
+static int is_key_child(xmlNodePtr c, xmlNodePtr element, const char *name)
+{
+    if (c->type != XML_ELEMENT_NODE || !same_name(c->name, name))
+        return 0;
+    if (!c->ns || !element->ns)
+        return c->ns == element->ns;
+    return xmlStrEqual(c->ns->href, element->ns->href);
+}
+
+static int is_xml_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+/* The text of c (all of it) without leading and trailing whitespace:
+ * its start, with its length in *len; *owned is what to xmlFree. */
+static const char *trimmed_text(xmlNodePtr c, size_t *len, xmlChar **owned)
+{
+    const char *t;
+
+    *owned = NULL;
+    if (!c->children)
+        t = "";
+    else if (!c->children->next && c->children->type == XML_TEXT_NODE && c->children->content)
+        t = reinterpret_cast<const char *>(c->children->content);
+    else {
+        *owned = xmlNodeGetContent(c);
+        t = *owned ? reinterpret_cast<const char *>(*owned) : "";
+    }
+    while (is_xml_space(*t))
+        t++;
+    *len = strlen(t);
+    while (*len > 0 && is_xml_space(t[*len - 1]))
+        --*len;
+    return t;
+}
+
+/* 1 when some key child name of element has the text value, else 0. */
+static int child_matches(xmlNodePtr element, const char *name, const char *value)
+{
+    size_t vlen = strlen(value);
+
+    for (xmlNodePtr c = element->children; c; c = c->next) {
+        xmlChar *owned;
+        size_t len;
+        const char *t;
+        int same;
+
+        if (!is_key_child(c, element, name))
+            continue;
+        t = trimmed_text(c, &len, &owned);
+        same = len == vlen && memcmp(t, value, len) == 0;
+        xmlFree(owned);
+        if (same)
+            return 1;
+    }
+    return 0;
+}
+
 /* The attributes of element that count(@*[name()!='PRI']) counts. */
 static int counted_attributes(xmlNodePtr element)
 {
@@ -503,7 +577,8 @@ static int counted_attributes(xmlNodePtr element)
 static int terms_match(xmlNodePtr element, const Step *st, int from)
 {
     for (int i = from; i < st->nterms; i++) {
-        int m = attr_matches(element, st->terms[i].attr, st->terms[i].value);
+        int m = st->terms[i].child ? child_matches(element, st->terms[i].attr, st->terms[i].value)
+                                   : attr_matches(element, st->terms[i].attr, st->terms[i].value);
 
         if (m != 1)
             return m;
@@ -546,6 +621,34 @@ static int single_value(xmlNodePtr element, const char *name, const xmlChar **va
     return found;
 }
 
+/*
+ * The trimmed text of element's one key child name, copied into buf (of
+ * size): 1, 0 when it has none, INDEX_GIVE_UP when it has several or the
+ * text does not fit.
+ */
+static int single_child_text(xmlNodePtr element, const char *name, char *buf, size_t size)
+{
+    int found = 0;
+
+    for (xmlNodePtr c = element->children; c; c = c->next) {
+        xmlChar *owned;
+        const char *t;
+        size_t len;
+
+        if (!is_key_child(c, element, name))
+            continue;
+        if (found++)
+            return INDEX_GIVE_UP;
+        t = trimmed_text(c, &len, &owned);
+        if (len < size)
+            snprintf(buf, size, "%.*s", (int)len, t);
+        xmlFree(owned);
+        if (len >= size)
+            return INDEX_GIVE_UP;
+    }
+    return found;
+}
+
 /* Enters element, at pos of the group, under its values of key's names;
  * an element lacking one of them, or with another number of counted
  * attributes than an exact key asks for, is not entered. */
@@ -553,6 +656,7 @@ static int key_add(AttrKey *key, xmlNodePtr element, int pos)
 {
     char names[INDEX_MAX_EXPR];
     char joined[INDEX_MAX_EXPR];
+    char text[INDEX_MAX_EXPR];
     size_t len = 0;
     char *name;
     Positions *p;
@@ -569,7 +673,13 @@ static int key_add(AttrKey *key, xmlNodePtr element, int pos)
 
         if (sep)
             *sep = '\0';
-        m = single_value(element, name, &v);
+        /* A child's name is marked by a leading '/'. */
+        if (name[0] == '/') {
+            m = single_child_text(element, name + 1, text, sizeof(text));
+            v = BAD_CAST text;
+        } else {
+            m = single_value(element, name, &v);
+        }
         if (m == 0)
             return 0;
         if (m != 1 || join_part(joined, sizeof(joined), &len, reinterpret_cast<const char *>(v), !sep) != 0) {
@@ -607,8 +717,13 @@ static int join_terms(const Step *st, int values, char *buf, size_t size)
 
     buf[0] = '\0';
     for (int i = 0; i < st->nterms; i++) {
+        char marked[INDEX_MAX_EXPR];
         const char *part = values ? st->terms[i].value : st->terms[i].attr;
 
+        if (!values && st->terms[i].child) {
+            snprintf(marked, sizeof(marked), "/%s", part);
+            part = marked;
+        }
         if (join_part(buf, size, &len, part, i == st->nterms - 1) != 0)
             return -1;
     }
@@ -640,6 +755,8 @@ static AttrKey *group_key(NameGroup *group, const Step *st, int exact)
         free(key);
         return NULL;
     }
+    for (int i = 0; i < st->nterms; i++)
+        group->child_keyed |= st->terms[i].child;
     for (int i = 0; i < group->count && !key->unusable; i++) {
         if (key_add(key, group->nodes[i], i) != 0)
             key->unusable = 1;
@@ -766,6 +883,36 @@ out:
     return entry;
 }
 
+/*
+ * An edit inside an element can change the key of an entry above it, when
+ * a key tests a child's text: the entries of the parents whose groups hold
+ * such keys are forgotten, from node up.
+ */
+static void forget_keyed_ancestors(IndexDoc *ix, xmlNodePtr node)
+{
+    for (xmlNodePtr y = node; y && y->parent && y->parent->parent; y = y->parent) {
+        xmlNodePtr member = y->parent;
+        xmlNodePtr list = member->parent;
+        char key[32];
+        char buf[INDEX_MAX_EXPR];
+        xmlHashTablePtr entry;
+        const xmlChar *name;
+        NameGroup *group;
+
+        if (!ix->parents || member->type != XML_ELEMENT_NODE)
+            return;
+        parent_key(list, key, sizeof(key));
+        entry = static_cast<xmlHashTablePtr>(xmlHashLookup(ix->parents, BAD_CAST key));
+        if (!entry)
+            continue;
+        name = group_key_of(member->name, member->ns ? (member->ns->href ? member->ns->href : BAD_CAST "") : NULL,
+                            buf, sizeof(buf));
+        group = name ? static_cast<NameGroup *>(xmlHashLookup(entry, name)) : NULL;
+        if (!name || (group && group->child_keyed))
+            forget_parent(ix, list);
+    }
+}
+
 void xmldata_index_appended(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child)
 {
     IndexDoc *ix = index_of(doc);
@@ -779,6 +926,9 @@ void xmldata_index_appended(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child)
         forget_all(ix);
         return;
     }
+    forget_keyed_ancestors(ix, child);
+    if (!ix->parents)
+        return;
     parent_key(parent, key, sizeof(key));
     entry = static_cast<xmlHashTablePtr>(xmlHashLookup(ix->parents, BAD_CAST key));
     if (entry && counts_as_child(child) && group_append(entry, child) != 0)
@@ -797,6 +947,9 @@ void xmldata_index_content_changing(xmlDocPtr doc, xmlNodePtr node)
     IndexDoc *ix = index_of(doc);
 
     if (!ix || !ix->parents || !node)
+        return;
+    forget_keyed_ancestors(ix, node);
+    if (!ix->parents)
         return;
     switch (node->type) {
     case XML_ELEMENT_NODE:
@@ -823,6 +976,9 @@ void xmldata_index_removing(xmlDocPtr doc, xmlNodePtr node)
     IndexDoc *ix = index_of(doc);
 
     if (!ix || !ix->parents || !node)
+        return;
+    forget_keyed_ancestors(ix, node);
+    if (!ix->parents)
         return;
     if (node->type == XML_ELEMENT_NODE) {
         forget_subtree(ix, node);
@@ -1040,6 +1196,91 @@ static int step_namespaces(xmlXPathContextPtr ctxt, Step *steps, int nsteps, cha
     return 0;
 }
 
+/* Appends len bytes of text to buf (of size) at *used; *fits is cleared
+ * when they do not fit. */
+static void form_put(char *buf, size_t size, size_t *used, const char *text, size_t len, int *fits)
+{
+    if (!*fits || *used + len >= size) {
+        *fits = 0;
+        return;
+    }
+    memcpy(buf + *used, text, len);
+    *used += len;
+    buf[*used] = '\0';
+}
+
+/*
+ * The library compares a child's text whole, while a test of a child's
+ * text here, [name='v'], leaves out its leading and trailing whitespace and
+ * looks at children in the element's own namespace.  Where the library
+ * answers such a path, it is asked the same in its own terms:
+ *   [*[local-name()='name' and namespace-uri()=namespace-uri(..)]
+ *     [contains(.,'v') and normalize-space(substring-before(.,'v'))=''
+ *      and normalize-space(.)=normalize-space('v')]]
+ * (what comes before the first v is whitespace, and with whitespace
+ * collapsed the text is v, so what follows it is whitespace too).  Returns
+ * buf, or xpath itself when it tests no child's text or the form does not
+ * fit.
+ */
+static const char *library_form(const char *xpath, char *buf, size_t size)
+{
+    static const char any[] = "*[local-name()='";
+    static const char same_ns[] = "' and namespace-uri()=namespace-uri(..)][contains(.,";
+    static const char before[] = ") and normalize-space(substring-before(.,";
+    static const char collapsed[] = "))='' and normalize-space(.)=normalize-space(";
+    size_t used = 0;
+    int fits = 1;
+    int depth = 0;
+    int tests = 0;
+    const char *p = xpath;
+
+    buf[0] = '\0';
+    while (*p) {
+        const char *name = p;
+        const char *close;
+        size_t name_len;
+
+        if (*p == '\'' || *p == '"') {
+            close = strchr(p + 1, *p);
+            if (!close)
+                return xpath;
+            form_put(buf, size, &used, p, (size_t)(close + 1 - p), &fits);
+            p = close + 1;
+            continue;
+        }
+        if (*p == '[' || *p == ']') {
+            depth += *p == '[' ? 1 : -1;
+            form_put(buf, size, &used, p++, 1, &fits);
+            continue;
+        }
+        /* A term of a step's own predicate: after its '[' or an " and ". */
+        if (depth == 1 && is_name_start(*p) &&
+            (p[-1] == '[' || (p - xpath >= 5 && strncmp(p - 5, " and ", 5) == 0)) && child_term_at(p)) {
+            while (is_name_char(*p))
+                p++;
+            name_len = (size_t)(p - name);
+            close = strchr(p + 2, '\'');
+            if (!close)
+                return xpath;
+            p++;   /* at the literal */
+            form_put(buf, size, &used, any, sizeof(any) - 1, &fits);
+            form_put(buf, size, &used, name, name_len, &fits);
+            form_put(buf, size, &used, same_ns, sizeof(same_ns) - 1, &fits);
+            form_put(buf, size, &used, p, (size_t)(close + 1 - p), &fits);
+            form_put(buf, size, &used, before, sizeof(before) - 1, &fits);
+            form_put(buf, size, &used, p, (size_t)(close + 1 - p), &fits);
+            form_put(buf, size, &used, collapsed, sizeof(collapsed) - 1, &fits);
+            form_put(buf, size, &used, p, (size_t)(close + 1 - p), &fits);
+            form_put(buf, size, &used, ")]", 2, &fits);
+            p = close + 1;
+            tests++;
+            continue;
+        }
+        form_put(buf, size, &used, p++, 1, &fits);
+    }
+    return tests > 0 && fits ? buf : xpath;
+}
+
 #ifdef XMLDATA_CHECK_INDEX
 static int same_answer(xmlXPathObjectPtr a, xmlXPathObjectPtr b)
 {
@@ -1064,7 +1305,8 @@ static int same_answer(xmlXPathObjectPtr a, xmlXPathObjectPtr b)
 /* Aborts unless the library gives the same answer for xpath. */
 static void check_answer(XmlState *state, const char *xpath, xmlXPathObjectPtr mine)
 {
-    xmlXPathObjectPtr lib = xmlXPathEvalExpression(BAD_CAST xpath, state->pCtxt);
+    char form[3 * INDEX_MAX_EXPR];
+    xmlXPathObjectPtr lib = xmlXPathEvalExpression(BAD_CAST library_form(xpath, form, sizeof(form)), state->pCtxt);
 
     if (!same_answer(mine, lib)) {
         fprintf(stderr, "xml_eval_xpath: the index and the library differ on %s\n", xpath);
@@ -1108,5 +1350,5 @@ extern "C" xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath)
     return res;
 
 library:
-    return xmlXPathEvalExpression(BAD_CAST xpath, state->pCtxt);
+    return xmlXPathEvalExpression(BAD_CAST library_form(xpath, keys, sizeof(keys)), state->pCtxt);
 }
