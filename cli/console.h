@@ -14,7 +14,7 @@
 #define XMLCFG_CONSOLE_H
 
 extern int verbose_level;   /* threshold set by -v; default 1 */
-extern int delta_mode;      /* set by -m: the walk calls the delta callback */
+extern int delta_mode;      /* set by -m: the run is the delta */
 extern int xml_lib_error;   /* set by on_error; never cleared */
 extern int quiet_mode;      /* set by -q */
 

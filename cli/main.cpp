@@ -14,12 +14,12 @@
 #include <unistd.h>
 
 #include "console.h"
-#include "reader.h"
 #include "../crossmerge/crossmerge.h"
 #include "../delta/delta.h"
 #include "../merge/merge.h"
 #include "../merge/report.h"
 #include "../merge/tally.h"
+#include "../walk/reader.h"
 
 #include "../common/banned.h"
 

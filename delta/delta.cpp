@@ -21,7 +21,7 @@
 
 #include "../cli/console.h"
 #include "../cli/input_doc.h"
-#include "../cli/reader.h"
+#include "../walk/reader.h"
 #include "../walk/walk.h"
 #include "../xmldata/xmldata_input.h"
 #include "../xmldata/xmldata_target.h"
@@ -299,6 +299,24 @@ int delta_root_attributes(XmlState *nDoc, const char *Xpath, xmlTextReaderPtr re
     }
 }
 
+/* The walk's callbacks take both documents; the delta has only the loaded one. */
+static int delta_leaf(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader)
+{
+    (void)oDoc;
+    return check_delta(nDoc, Xpath, nXpath, reader);
+}
+
+static int delta_root(XmlState *nDoc, XmlState *oDoc, const char *Xpath, xmlTextReaderPtr reader)
+{
+    (void)oDoc;
+    return delta_root_attributes(nDoc, Xpath, reader);
+}
+
+/* The delta's callback for an empty element is known by the name below. */
+const WalkCallbacks delta_walk_callbacks = {
+    delta_leaf, delta_root, NULL, "handle_empty_tag_in_src_file()",
+};
+
 int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
 {
     char Xpath[XPATH_BUF_SIZE];
@@ -324,7 +342,7 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
         xml_fini(handle);
         return 1;
     }
-    result = streamFile(walked_file, 0, Xpath, nXpath, handle, NULL);
+    result = streamFile(walked_file, 0, Xpath, nXpath, handle, NULL, &delta_walk_callbacks);
     xml_fini(handle);
     xmlCleanupParser();
     return result;

@@ -7,6 +7,7 @@
 #include <libxml/xmlreader.h>
 
 #include "../xmldata/xmldata.h"
+#include "../walk/walk.h"
 
 /* Kinds of record handed to save_xpath_to_file. */
 #define DELTA_KIND_CHANGED 0   /* value differs, or the loaded file forces it with PRI */
@@ -29,6 +30,8 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file);
 
 /* Leaf callback of the walk in delta mode: 0, or 1 when recording failed. */
 int check_delta(XmlState *nDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader);
+/* What the walk calls in delta mode: check_delta and delta_root_attributes. */
+extern const WalkCallbacks delta_walk_callbacks;
 
 /*
  * Element check of the walk in delta mode, at the walked file's root

@@ -23,10 +23,10 @@
 
 #include "fuzz.h"
 #include "../cli/console.h"
-#include "../cli/reader.h"
 #include "../crossmerge/crossmerge.h"
 #include "../delta/delta.h"
 #include "../merge/merge.h"
+#include "../walk/reader.h"
 #include "../walk/walk.h"
 #include "../xmldata/xmldata.h"
 

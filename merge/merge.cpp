@@ -14,7 +14,7 @@
 
 #include "../cli/console.h"
 #include "../cli/input_doc.h"
-#include "../cli/reader.h"
+#include "../walk/reader.h"
 #include "../walk/walk.h"
 #include "../xmldata/xmldata_target.h"
 #include "report.h"
@@ -34,6 +34,12 @@ void merge_refuse_setting(void)
 {
     conflicts_found++;
 }
+
+/* What the walk of D calls: the leaf and root decisions, and the tally of
+ * D's elements. */
+static const WalkCallbacks merge_walk_callbacks = {
+    merge_and_update, merge_root_attributes, merge_tally_element, "merge_and_update()",
+};
 
 int xml_merge_and_update(const char *src_file, const char *new_file, const char *dest_file, int discard_local_tags)
 {
@@ -75,7 +81,7 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
      * D not well formed included, leaves it as it was, and so does an
      * error or warning of the XML library: status 1 always means that D
      * is as it was, but where only its folder could not be flushed. */
-    if (streamFile(dest_file, 0, Xpath, nXpath, nDoc, oDoc) != 0) {
+    if (streamFile(dest_file, 0, Xpath, nXpath, nDoc, oDoc, &merge_walk_callbacks) != 0) {
         console_log(0, "%s: ###Error during merge, Discard changes to output XML\n", __func__);
         result = 1;
     } else if (xml_lib_error) {

@@ -9,8 +9,6 @@
 #include <string.h>
 
 #include "../cli/console.h"
-#include "../delta/delta.h"
-#include "../merge/merge.h"
 
 #include "../common/banned.h"
 
@@ -21,6 +19,9 @@
 #define READER_END_ELEMENT 15
 
 xmlChar *current_tag = NULL;
+
+/* The running mode's callbacks, for the walk streamFile runs. */
+static const WalkCallbacks *callbacks = NULL;
 
 /* The depth of the element with mixed content whose inside the walk is
  * passing over, or -1. */
@@ -118,6 +119,11 @@ static int register_binding(XmlState **docs, const xmlChar *prefix, const xmlCha
     return other;
 }
 
+void walk_set_callbacks(const WalkCallbacks *table)
+{
+    callbacks = table;
+}
+
 void reset_walk_state(void)
 {
     mapXpath.clear();
@@ -180,14 +186,8 @@ void remove_last_step(char *path)
 
 int process_tag_early(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc)
 {
-    if (delta_mode) {
-        if (check_delta(nDoc, Xpath, nXpath, reader) != 0) {
-            /* The delta's callback for an empty element is known by this name. */
-            console_log(0, "%s: ###Error handle_empty_tag_in_src_file() failed \n", __func__);
-            return 1;
-        }
-    } else if (merge_and_update(nDoc, oDoc, Xpath, nXpath, reader) != 0) {
-        console_log(0, "%s: ###Error merge_and_update() failed \n", __func__);
+    if (callbacks->leaf(nDoc, oDoc, Xpath, nXpath, reader) != 0) {
+        console_log(0, "%s: ###Error %s failed \n", __func__, callbacks->leaf_name);
         return 1;
     }
     return 0;
@@ -290,8 +290,7 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
         /* The element has no path of its own: its data must not land on
          * the parent's. */
         failed = 1;
-    } else if (is_root && (delta_mode ? delta_root_attributes(nDoc, Xpath, reader)
-                                      : merge_root_attributes(nDoc, oDoc, Xpath, reader)) != 0) {
+    } else if (is_root && callbacks->root(nDoc, oDoc, Xpath, reader) != 0) {
         failed = 1;
     } else if (xmlTextReaderIsEmptyElement(reader) == 1) {
         console_log(2, "%s: Detected Self closing tag: %s\n", "processNode", Xpath);
@@ -344,9 +343,7 @@ int processNode(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nD
     case READER_CDATA:
         /* A CDATA section is a value like any other text. */
         console_log(2, "%s: XML_TEXT_NODE\n", __func__);
-        if (delta_mode)
-            return check_delta(nDoc, Xpath, nXpath, reader);
-        return merge_and_update(nDoc, oDoc, Xpath, nXpath, reader);
+        return callbacks->leaf(nDoc, oDoc, Xpath, nXpath, reader);
     case READER_END_ELEMENT:
         remove_last_step(Xpath);
         remove_last_step(nXpath);

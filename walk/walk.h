@@ -32,6 +32,28 @@ extern std::map<std::string, std::string> mapAttr;
 /* The namespaces of its prefixed attributes, by the names in mapAttr. */
 extern std::map<std::string, std::string> mapAttrNs;
 
+/*
+ * What the running mode does with what the walk finds; the merge and the
+ * delta each hand theirs to streamFile, and the walk calls nothing else.
+ *   leaf          a leaf's value (text, CDATA, an empty or mixed element):
+ *                 0 settled, non-zero fails the walk
+ *   root          the walked file's root element, Xpath its path, once
+ *                 its step is on: 0, or non-zero to fail the walk
+ *   element_seen  every node outside a mixed leaf, before the walk takes
+ *                 it (NULL: nothing to tell)
+ *   leaf_name     what the error line of a failed empty or mixed leaf
+ *                 calls the leaf callback, "name()"
+ */
+typedef struct WalkCallbacks {
+    int (*leaf)(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader);
+    int (*root)(XmlState *nDoc, XmlState *oDoc, const char *Xpath, xmlTextReaderPtr reader);
+    void (*element_seen)(xmlTextReaderPtr reader);
+    const char *leaf_name;
+} WalkCallbacks;
+
+/* The table processNode calls through; streamFile sets it for its walk. */
+void walk_set_callbacks(const WalkCallbacks *callbacks);
+
 /* Empties the maps and releases current_tag: each driver starts a run
  * from this state, also when one process runs several. */
 void reset_walk_state(void);

@@ -14,7 +14,7 @@
 
 #include "doc_text.h"
 #include "run_state.h"
-#include "../../cli/reader.h"
+#include "../../walk/reader.h"
 #include "../../delta/delta.h"
 #include "../../merge/merge.h"
 
@@ -72,9 +72,8 @@ TEST_F(DeltaFiles, WriteThatFailsIsAnErrorAndStopsTheWalk)
     XmlState *doc = load_doc("<r/>");
     char Xpath[XPATH_BUF_SIZE] = {0};
     char nXpath[XPATH_BUF_SIZE] = {0};
-    delta_mode = 1;
-    const std::string err =
-        stderr_of([&] { EXPECT_EQ(streamFile(at("src.xml").c_str(), 0, Xpath, nXpath, doc, nullptr), 1); });
+    const std::string err = stderr_of(
+        [&] { EXPECT_EQ(streamFile(at("src.xml").c_str(), 0, Xpath, nXpath, doc, nullptr, &delta_walk_callbacks), 1); });
     const size_t failed = err.find("save_xpath_to_file: ###Error writing the delta file failed: No space left");
     EXPECT_NE(failed, std::string::npos) << err;
     EXPECT_EQ(failed, err.rfind("save_xpath_to_file: ###Error writing")) << "the walk went on: " << err;

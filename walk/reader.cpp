@@ -7,11 +7,10 @@
 #include <libxml/parser.h>
 #include <libxml/xmlreader.h>
 
-#include "console.h"
-#include "input_doc.h"
+#include "../cli/console.h"
+#include "../cli/input_doc.h"
 #include "../xmldata/xmldata_input.h"
-#include "../walk/walk.h"
-#include "../merge/tally.h"
+#include "walk.h"
 
 #include "../common/banned.h"
 
@@ -86,7 +85,8 @@ out:
     return result;
 }
 
-int streamFile(const char *file, int parse_only, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc)
+int streamFile(const char *file, int parse_only, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc,
+               const WalkCallbacks *callbacks)
 {
     XmldataExpansion expansion = {0, 0};
     int expand = 0;
@@ -121,6 +121,7 @@ int streamFile(const char *file, int parse_only, char *Xpath, char *nXpath, XmlS
             report_unopened(__func__, file, open_errno);
         goto out;
     }
+    walk_set_callbacks(callbacks);
     ret = xmlTextReaderRead(reader);
     while (ret == 1) {
         /* The walk reads values, which expand the references in them (in
@@ -131,8 +132,8 @@ int streamFile(const char *file, int parse_only, char *Xpath, char *nXpath, XmlS
             goto out;
         }
         /* A merge counts D's attributes among its settings. */
-        if (!parse_only && !delta_mode && !walk_inside_leaf(reader))
-            merge_tally_element(reader);
+        if (!parse_only && callbacks->element_seen && !walk_inside_leaf(reader))
+            callbacks->element_seen(reader);
         if (!parse_only && processNode(reader, Xpath, nXpath, nDoc, oDoc) != 0) {
             console_log(0, "%s: ###Error processNode() failed for XML:%s\n", __func__, file);
             goto out;
@@ -156,7 +157,7 @@ int xml_verify_xml_syntax(const char *file)
 {
     console_log(0, "%s: Started\n", __func__);
     xml_lib_setup();
-    if (streamFile(file, 1, NULL, NULL, NULL, NULL) != 0) {
+    if (streamFile(file, 1, NULL, NULL, NULL, NULL, NULL) != 0) {
         /* The process ends right after; the library is not cleaned up. */
         console_log(0, "%s: ###Error in validation streamFile() failed\n", __func__);
         return 1;
