@@ -1218,7 +1218,8 @@ static void form_put(char *buf, size_t size, size_t *used, const char *text, siz
  *     [contains(.,'v') and normalize-space(substring-before(.,'v'))=''
  *      and normalize-space(.)=normalize-space('v')]]
  * (what comes before the first v is whitespace, and with whitespace
- * collapsed the text is v, so what follows it is whitespace too).  Returns
+ * collapsed the text is v, so what follows it is whitespace too); a v
+ * with whitespace at either end is false().  Returns
  * buf, or xpath itself when it tests no child's text or the form does not
  * fit.
  */
@@ -1263,6 +1264,13 @@ static const char *library_form(const char *xpath, char *buf, size_t size)
             if (!close)
                 return xpath;
             p++;   /* at the literal */
+            if (close > p + 1 && (is_xml_space(p[1]) || is_xml_space(close[-1]))) {
+                /* Trimmed text never has whitespace at either end. */
+                form_put(buf, size, &used, "false()", 7, &fits);
+                p = close + 1;
+                tests++;
+                continue;
+            }
             form_put(buf, size, &used, any, sizeof(any) - 1, &fits);
             form_put(buf, size, &used, name, name_len, &fits);
             form_put(buf, size, &used, same_ns, sizeof(same_ns) - 1, &fits);

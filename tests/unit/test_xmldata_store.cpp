@@ -650,4 +650,36 @@ TEST(StoreIndex, AnswersAsTheLibraryDoes)
     xml_fini(plain);
 }
 
+// A test of a child's text compares it without leading and trailing
+// whitespace, in a scanned parent and an indexed one alike, and follows
+// edits of that text.
+TEST(StoreIndex, ChildTextStepsTrimAndFollowEdits)
+{
+    std::string text = "<c><small><p><name> a </name></p><p id='1'><name>b</name></p></small><big>";
+    for (int i = 0; i < 20; i++)
+        text += "<p><name>" + std::string(i == 3 ? "\n  p3\n" : "p" + std::to_string(i)) + "</name><v>" +
+                std::to_string(i) + "</v></p>";
+    text += "<p><name>d</name><name>x</name></p></big></c>";
+    XmlState *s = xml_init();
+    ASSERT_EQ(xml_read_memory(s, text.c_str()), 0);
+    auto count = [&](const char *x) {
+        xmlXPathObjectPtr r = xml_eval_xpath(s, x);
+        int n = r && r->nodesetval ? r->nodesetval->nodeNr : -1;
+        xmlXPathFreeObject(r);
+        return n;
+    };
+    EXPECT_EQ(count("/c/small/p[name='a']"), 1);
+    EXPECT_EQ(count("/c/small/p[name=' a ']"), 0);
+    EXPECT_EQ(count("/c/small/p[@id='1' and name='b']"), 1);
+    EXPECT_EQ(count("/c/small/p[name='b' and @id='2']"), 0);
+    EXPECT_EQ(count("/c/big/p[name='p3']/v"), 1);
+    EXPECT_EQ(count("/c/big/p[name='p7']"), 1);
+    EXPECT_EQ(count("/c/big/p[name='x']"), 1);  // either of two key children
+    EXPECT_EQ(count("/c/big/p[name='nope']"), 0);
+    EXPECT_EQ(xml_set_node_value(s, "/c/big/p[name='p7']/name", "q", 1), 0);
+    EXPECT_EQ(count("/c/big/p[name='p7']"), 0);
+    EXPECT_EQ(count("/c/big/p[name='q']"), 1);
+    xml_fini(s);
+}
+
 }  // namespace
