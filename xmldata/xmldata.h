@@ -92,6 +92,10 @@ int xml_copy_node_markup(XmlState *state, const char *xpath, char **out);
  * xmlXPathFreeObject).  Absolute paths of plain child steps, each with an
  * optional [@a='v' and ...] and an optional [k], are answered from an
  * index of the document kept by the store; the rest goes to the library.
+ * A term of that test without '@', name='v', is a child element's text:
+ * it holds for an element with a child of that local name, in its own
+ * namespace, whose whole text without leading and trailing whitespace is
+ * v (the library, where it answers, is asked the same in its own terms).
  * NULL, with nothing evaluated, for a null handle or expression.
  * XMLCFG_NO_INDEX set to a non-empty value turns the index off.
  *

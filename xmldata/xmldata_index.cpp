@@ -6,7 +6,10 @@
  * a step by testing every sibling, which makes long keyed lists quadratic.
  * Paths of exactly that form are answered here instead: each step is a
  * plain element name, an optional attribute test [@a='v' and @b='w' ...]
- * and an optional positive position [k].  The attribute test may end in
+ * and an optional positive position [k].  A term of the test may be a
+ * child's text instead, [name='v']: a child element of that local name in
+ * the element's namespace whose text, trimmed of whitespace, is v; such
+ * keys are indexed like attributes.  The attribute test may end in
  * " and count(@*[name()!='PRI'])=n", and a step without one may have
  * [not(@*[name()!='PRI'])] instead: the forms in which xmlcfg's walk asks
  * for an element with exactly those attributes, PRI aside.  Everything
