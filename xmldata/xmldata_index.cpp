@@ -1199,19 +1199,6 @@ static int step_namespaces(xmlXPathContextPtr ctxt, Step *steps, int nsteps, cha
     return 0;
 }
 
-/* Appends len bytes of text to buf (of size) at *used; *fits is cleared
- * when they do not fit. */
-static void form_put(char *buf, size_t size, size_t *used, const char *text, size_t len, int *fits)
-{
-    if (!*fits || *used + len >= size) {
-        *fits = 0;
-        return;
-    }
-    memcpy(buf + *used, text, len);
-    *used += len;
-    buf[*used] = '\0';
-}
-
 /*
  * The library compares a child's text whole, while a test of a child's
  * text here, [name='v'], leaves out its leading and trailing whitespace and
@@ -1248,13 +1235,13 @@ static const char *library_form(const char *xpath, char *buf, size_t size)
             close = strchr(p + 1, *p);
             if (!close)
                 return xpath;
-            form_put(buf, size, &used, p, (size_t)(close + 1 - p), &fits);
+            fits &= xmldata_put(buf, size, &used, p, (size_t)(close + 1 - p)) == 0;
             p = close + 1;
             continue;
         }
         if (*p == '[' || *p == ']') {
             depth += *p == '[' ? 1 : -1;
-            form_put(buf, size, &used, p++, 1, &fits);
+            fits &= xmldata_put(buf, size, &used, p++, 1) == 0;
             continue;
         }
         /* A term of a step's own predicate: after its '[' or an " and ". */
@@ -1269,25 +1256,25 @@ static const char *library_form(const char *xpath, char *buf, size_t size)
             p++;   /* at the literal */
             if (close > p + 1 && (is_xml_space(p[1]) || is_xml_space(close[-1]))) {
                 /* Trimmed text never has whitespace at either end. */
-                form_put(buf, size, &used, "false()", 7, &fits);
+                fits &= xmldata_put(buf, size, &used, "false()", 7) == 0;
                 p = close + 1;
                 tests++;
                 continue;
             }
-            form_put(buf, size, &used, any, sizeof(any) - 1, &fits);
-            form_put(buf, size, &used, name, name_len, &fits);
-            form_put(buf, size, &used, same_ns, sizeof(same_ns) - 1, &fits);
-            form_put(buf, size, &used, p, (size_t)(close + 1 - p), &fits);
-            form_put(buf, size, &used, before, sizeof(before) - 1, &fits);
-            form_put(buf, size, &used, p, (size_t)(close + 1 - p), &fits);
-            form_put(buf, size, &used, collapsed, sizeof(collapsed) - 1, &fits);
-            form_put(buf, size, &used, p, (size_t)(close + 1 - p), &fits);
-            form_put(buf, size, &used, ")]", 2, &fits);
+            fits &= xmldata_put(buf, size, &used, any, sizeof(any) - 1) == 0;
+            fits &= xmldata_put(buf, size, &used, name, name_len) == 0;
+            fits &= xmldata_put(buf, size, &used, same_ns, sizeof(same_ns) - 1) == 0;
+            fits &= xmldata_put(buf, size, &used, p, (size_t)(close + 1 - p)) == 0;
+            fits &= xmldata_put(buf, size, &used, before, sizeof(before) - 1) == 0;
+            fits &= xmldata_put(buf, size, &used, p, (size_t)(close + 1 - p)) == 0;
+            fits &= xmldata_put(buf, size, &used, collapsed, sizeof(collapsed) - 1) == 0;
+            fits &= xmldata_put(buf, size, &used, p, (size_t)(close + 1 - p)) == 0;
+            fits &= xmldata_put(buf, size, &used, ")]", 2) == 0;
             p = close + 1;
             tests++;
             continue;
         }
-        form_put(buf, size, &used, p++, 1, &fits);
+        fits &= xmldata_put(buf, size, &used, p++, 1) == 0;
     }
     return tests > 0 && fits ? buf : xpath;
 }

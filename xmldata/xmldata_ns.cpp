@@ -95,9 +95,7 @@ size_t xmldata_ns_predicate_len(const char *p)
     return (size_t)(close + 2 - p);
 }
 
-/* Appends len bytes of text at *used in buf (size bytes): 0, or -1 when
- * they do not fit. */
-static int put(char *buf, size_t size, size_t *used, const char *text, size_t len)
+int xmldata_put(char *buf, size_t size, size_t *used, const char *text, size_t len)
 {
     if (*used + len >= size)
         return -1;
@@ -138,15 +136,15 @@ static int rewrite_step(const char *p, const char *end, int with_default, char *
         colon = static_cast<const char *>(memchr(p, ':', n));
         if (colon)
             local = colon + 1;
-        if (put(buf, size, used, "*[local-name()='", 16) != 0 || put(buf, size, used, local, (size_t)(p + n - local)) != 0 ||
-            put(buf, size, used, "']", 2) != 0)
+        if (xmldata_put(buf, size, used, "*[local-name()='", 16) != 0 || xmldata_put(buf, size, used, local, (size_t)(p + n - local)) != 0 ||
+            xmldata_put(buf, size, used, "']", 2) != 0)
             return -1;
-        return put(buf, size, used, p + n, (size_t)(end - p - n));
+        return xmldata_put(buf, size, used, p + n, (size_t)(end - p - n));
     }
     if (n && with_default && !memchr(p, ':', n) &&
-        (put(buf, size, used, DEFAULT_PREFIX, sizeof(DEFAULT_PREFIX) - 1) != 0 || put(buf, size, used, ":", 1) != 0))
+        (xmldata_put(buf, size, used, DEFAULT_PREFIX, sizeof(DEFAULT_PREFIX) - 1) != 0 || xmldata_put(buf, size, used, ":", 1) != 0))
         return -1;
-    return put(buf, size, used, p, (size_t)(end - p));
+    return xmldata_put(buf, size, used, p, (size_t)(end - p));
 }
 
 const char *xmldata_ns_path(XmlState *state, const char *xpath, char *buf, size_t size)
@@ -168,7 +166,7 @@ const char *xmldata_ns_path(XmlState *state, const char *xpath, char *buf, size_
     while (*p == '/') {
         const char *end = p + 1 + xml_path_step_len(p + 1);
 
-        if (put(buf, size, &used, "/", 1) != 0 || rewrite_step(p + 1, end, with_default, buf, size, &used) != 0)
+        if (xmldata_put(buf, size, &used, "/", 1) != 0 || rewrite_step(p + 1, end, with_default, buf, size, &used) != 0)
             return xpath;
         p = end;
     }

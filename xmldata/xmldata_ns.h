@@ -19,4 +19,8 @@ const xmlChar *xmldata_path_namespace(XmlState *state, const char *prefix);
  * or 0. */
 size_t xmldata_ns_predicate_len(const char *p);
 
+/* Appends len bytes of text at *used in buf (size bytes), terminated: 0,
+ * or -1 when they do not fit (buf unchanged). */
+int xmldata_put(char *buf, size_t size, size_t *used, const char *text, size_t len);
+
 #endif
