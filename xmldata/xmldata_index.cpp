@@ -103,6 +103,7 @@ typedef struct Recent {
 /* Per document, in its _private slot. */
 typedef struct IndexDoc {
     xmlHashTablePtr parents;    /* parent's address in hex -> name -> NameGroup */
+    int child_keyed;            /* some group was keyed by a child's text */
     Recent recent[INDEX_RECENT];
 } IndexDoc;
 
@@ -733,9 +734,9 @@ static int join_terms(const Step *st, int values, char *buf, size_t size)
     return 0;
 }
 
-/* The key of st's attribute test over group, exact the count of counted
+/* The key of st's attribute test over group (of doc), exact the count of counted
  * attributes it needs (or -1), made and filled when missing. */
-static AttrKey *group_key(NameGroup *group, const Step *st, int exact)
+static AttrKey *group_key(xmlDocPtr doc, NameGroup *group, const Step *st, int exact)
 {
     char name[INDEX_MAX_EXPR];
     AttrKey *key;
@@ -760,6 +761,8 @@ static AttrKey *group_key(NameGroup *group, const Step *st, int exact)
     }
     for (int i = 0; i < st->nterms; i++)
         group->child_keyed |= st->terms[i].child;
+    if (group->child_keyed && index_of(doc))
+        index_of(doc)->child_keyed = 1;
     for (int i = 0; i < group->count && !key->unusable; i++) {
         if (key_add(key, group->nodes[i], i) != 0)
             key->unusable = 1;
@@ -893,6 +896,8 @@ out:
  */
 static void forget_keyed_ancestors(IndexDoc *ix, xmlNodePtr node)
 {
+    if (!ix->child_keyed)
+        return;
     for (xmlNodePtr y = node; y && y->parent && y->parent->parent; y = y->parent) {
         xmlNodePtr member = y->parent;
         xmlNodePtr list = member->parent;
@@ -1079,7 +1084,7 @@ static int select_children(xmlDocPtr doc, xmlNodePtr parent, const Step *st, Nod
         return 0;
     }
 
-    AttrKey *key = group_key(group, st, exact);
+    AttrKey *key = group_key(doc, group, st, exact);
     char values[INDEX_MAX_EXPR];
     Positions *hit;
 
