@@ -19,9 +19,14 @@
 #include "../merge/merge.h"
 #include "../merge/report.h"
 #include "../merge/tally.h"
+#include "../walk/keys.h"
 #include "../walk/reader.h"
+#include "../walk/walk.h"
 
 #include "../common/banned.h"
+
+/* The lists of the keys file, for the walk. */
+static KeyLists key_lists;
 
 static void print_usage(void)
 {
@@ -36,11 +41,12 @@ static void print_usage(void)
     console_log(0, "-d -- Device config XML file or output file\n");
     console_log(0, "-x -- Xpath Delta output file\n");
     console_log(0, "-t -- XML file containing list of Old and New tags for cross-merging\n");
+    console_log(0, "-k -- Keys file naming the lists whose entries are matched by key fields (merge and -m)\n");
 }
 
 /* The options as getopt reads them: a letter followed by ':' takes an
  * operand. */
-static const char option_letters[] = "cpmqv:s:d:o:n:x:t:r:w:";
+static const char option_letters[] = "cpmqv:s:d:o:n:x:t:r:w:k:";
 
 /* The file options, in the order their refusals are looked for. */
 enum { OPT_O, OPT_S, OPT_N, OPT_D, OPT_X, OPT_T, FILE_OPTIONS };
@@ -62,6 +68,8 @@ struct CommandLine {
     const char *src_file;             /* -s or -o, the later: the banner's name */
     const char *report;               /* -r: the merge's report */
     const char *out;                  /* -w: the merge's result instead of D */
+    const char *keys;                 /* -k: the keys file of the merge or the delta */
+    int keys_given;
     int report_given;
     int out_given;
     int dry_run;                      /* --dry-run */
@@ -273,6 +281,10 @@ static int read_command_line(int argc, char **argv, struct CommandLine *cl)
             cl->out = optarg;
             cl->out_given++;
             break;
+        case 'k':
+            cl->keys = optarg;
+            cl->keys_given++;
+            break;
         case 'q':
             cl->quiet = 1;
             quiet_mode = 1;
@@ -357,8 +369,17 @@ static int check_merge_options(const struct CommandLine *cl, int mode)
         console_log(0, "%s: ###Error option %s does not apply to %s\n", __func__, extra, mode_names[mode]);
         return 1;
     }
-    if (cl->report_given > 1 || cl->out_given > 1) {
-        console_log(0, "%s: ###Error option -%c given twice\n", __func__, cl->report_given > 1 ? 'r' : 'w');
+    if (cl->keys && mode != MODE_MERGE && mode != MODE_DELTA) {
+        console_log(0, "%s: ###Error option -k does not apply to %s\n", __func__, mode_names[mode]);
+        return 1;
+    }
+    if (cl->report_given > 1 || cl->out_given > 1 || cl->keys_given > 1) {
+        console_log(0, "%s: ###Error option -%c given twice\n", __func__,
+                    cl->report_given > 1 ? 'r' : cl->out_given > 1 ? 'w' : 'k');
+        return 1;
+    }
+    if (cl->keys && strcmp(cl->keys, "-") == 0) {
+        console_log(0, "%s: ###Error -k needs a file name, not -\n", __func__);
         return 1;
     }
     if ((cl->report && strcmp(cl->report, "-") == 0) || (cl->out && strcmp(cl->out, "-") == 0)) {
@@ -529,7 +550,14 @@ int main(int argc, char **argv)
     /* The kinds of decision are judged only where something reads them. */
     merge_tally_enabled = quiet_mode || cl.report != NULL || merge_conflicts != MERGE_CONFLICTS_DEVICE;
     result = 0;
-    if (mode == MODE_MERGE && cl.report &&
+    /* The keys file is checked whole before any other file is read. */
+    if (cl.keys && keys_read(cl.keys, &key_lists) != 0)
+        result = 1;
+    else if (cl.keys)
+        walk_set_lists(&key_lists);
+    if (result != 0)
+        ;   /* its error line says why */
+    else if (mode == MODE_MERGE && cl.report &&
         merge_report_open(cl.report, cl.report_values == NULL, file[OPT_S], file[OPT_N], file[OPT_D]) != 0)
         result = 1;   /* nothing is merged without the account asked for */
     else if (mode == MODE_VALIDATE)
