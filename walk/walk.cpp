@@ -3,6 +3,7 @@
  * running paths, and every leaf goes to the running mode's callback.
  */
 #include "walk.h"
+#include "keys.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -117,6 +118,14 @@ static int register_binding(XmlState **docs, const xmlChar *prefix, const xmlCha
             other = 1;
     }
     return other;
+}
+
+/* The declared lists of the run, or NULL when no keys file was given. */
+static const KeyLists *declared_lists = NULL;
+
+void walk_set_lists(const KeyLists *lists)
+{
+    declared_lists = lists && lists->count > 0 ? lists : NULL;
 }
 
 void walk_set_callbacks(const WalkCallbacks *table)

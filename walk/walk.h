@@ -54,6 +54,11 @@ typedef struct WalkCallbacks {
 /* The table processNode calls through; streamFile sets it for its walk. */
 void walk_set_callbacks(const WalkCallbacks *callbacks);
 
+/* Hands the walk the lists of the keys file (NULL: none); they stay the
+ * caller's and must outlive the run. */
+struct KeyLists;
+void walk_set_lists(const struct KeyLists *lists);
+
 /* Empties the maps and releases current_tag: each driver starts a run
  * from this state, also when one process runs several. */
 void reset_walk_state(void);
