@@ -41,7 +41,6 @@ static void print_usage(void)
     console_log(0, "-d -- Device config XML file or output file\n");
     console_log(0, "-x -- Xpath Delta output file\n");
     console_log(0, "-t -- XML file containing list of Old and New tags for cross-merging\n");
-    console_log(0, "-k -- Keys file naming the lists whose entries are matched by key fields (merge and -m)\n");
 }
 
 /* The options as getopt reads them: a letter followed by ':' takes an
@@ -149,8 +148,8 @@ static const char *scan_long_options(int *argc, char **argv, struct CommandLine 
 static const char help_text[] =
     "Usage: xmlcfg [-v LEVEL | -q] [-p] [-r REPORT [--report-values=none]]\n"
     "              [-w OUT | --dry-run] [--conflicts=device|release|fail]\n"
-    "              -s OLD -n NEW -d DEVICE\n"
-    "       xmlcfg [-v LEVEL | -q] -m -s OLD -n NEW -x DELTA\n"
+    "              [-k KEYS] -s OLD -n NEW -d DEVICE\n"
+    "       xmlcfg [-v LEVEL | -q] -m [-k KEYS] -s OLD -n NEW -x DELTA\n"
     "       xmlcfg [-v LEVEL | -q] -c -s OLD -n NEW -t TAGLIST -d OUT\n"
     "       xmlcfg [-v LEVEL | -q] -o FILE\n"
     "       xmlcfg --help | --version\n"
@@ -175,6 +174,8 @@ static const char help_text[] =
     "  -d DEVICE   device config file (merge) or output file (cross merge)\n"
     "  -x DELTA    XPath delta output file\n"
     "  -t TAGLIST  XML file listing old and new tags for the cross merge\n"
+    "  -k KEYS     merge and -m: the keys file, naming the lists whose entries\n"
+    "              are matched by key fields wherever they stand\n"
     "  -p          discard local tags (settings only DEVICE has) in the merge\n"
     "  -r REPORT   merge: write every decision and a summary to REPORT, one JSON\n"
     "              object a line (mode 0600)\n"
@@ -199,7 +200,8 @@ static const char help_text[] =
     "option takes, two of -m, -c and -o, a file option given twice or missing,\n"
     "one the job does not take, - for -d or -x, a -v level that does not fit an\n"
     "int, -q with -v, a merge option in another job, --report-values without\n"
-    "-r, -w with --dry-run.  One ###Error line says which.\n"
+    "-r, -w with --dry-run, -k with -c or -o, a keys file that cannot be read\n"
+    "or breaks its rules.  One ###Error line says which.\n"
     "\n"
     "Exit status: 0 done, 1 failed.  Messages, setting values included, go to\n"
     "standard error; only --help and --version write to standard output.\n"
