@@ -431,10 +431,8 @@ int xml_create_xpath_delta(const char *src_file, const char *new_file, const cha
 
     /* Entries that cannot be matched by their key are refused before the
      * delta file is made. */
-    if (check_lists_of(src_file) != 0 || check_lists_of(new_file) != 0) {
-        console_log(0, "%s: ###Error xml_read_through_src_file() failed\n", __func__);
+    if (check_lists_of(src_file) != 0 || check_lists_of(new_file) != 0)
         return 1;
-    }
     rc = open_delta_file(delta_file);
     if (rc == -2) {
         console_log(0, "%s: ###Error not a regular file, refused:%s\n", __func__, delta_file);

@@ -160,6 +160,8 @@ static std::string instance_of(const char *Xpath, const xmlChar *name)
 /* Tells the tally, and the report, what became of a whole entry. */
 static void decided(enum MergeDecision kind, const char *Xpath)
 {
+    /* The entry is one setting, whose value is all of it. */
+    merge_tally_settings(1);
     merge_tally_values(Xpath, NULL, NULL, NULL);
     merge_tally(kind);
 }
