@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds the seed corpus of every fuzz target from the command-line test
 # cases: make_seeds.sh OUTDIR makes OUTDIR/TARGET/ for validate, delta,
-# merge, cross and paths.  The files of a case's run are joined with NUL
+# merge, keyed, cross and paths.  The files of a case's run are joined with NUL
 # bytes in the order the target reads them (see fuzz/targets.cpp).
 set -euo pipefail
 shopt -s nullglob
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 out=$1
-mkdir -p "$out"/{validate,delta,merge,cross,paths}
+mkdir -p "$out"/{validate,delta,merge,keyed,cross,paths}
 
 # The case's file named $2, or the example it copies in its setup.
 file_of() {
@@ -40,6 +40,11 @@ for case in "$top"/tests/cli/cases/*/; do
         case "$arg" in -s|-n|-d|-x|-t|-o) prev=$arg ;; -c|-m|-p) flags+=$arg ;; esac
     done < <(cat "$case/args" 2>/dev/null)
     s=${opt[-s]:-} n=${opt[-n]:-} d=${opt[-d]:-} t=${opt[-t]:-} o=${opt[-o]:-}
+    # A case with a keys file seeds the keyed target with its files; its D
+    # stands in for the delta's missing one.
+    if [ -f "$case/keys.xml" ] && [ -n "$s$n" ]; then
+        join_seed "$out/keyed/$name" "$case/keys.xml" "$s" "$n" "${d:-$n}"
+    fi
     case "$flags" in
     *-c*) join_seed "$out/cross/$name" "$s" "$n" "$t" ;;
     *-m*) join_seed "$out/delta/$name" "$s" "$n" ;;

@@ -14,7 +14,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
-targets=(validate delta merge cross paths)
+targets=(validate delta merge keyed cross paths)
 
 usage() { echo "usage: $0 SECONDS [JOBS] | $0 --runs N [JOBS]" >&2; exit 2; }
 mode=time

@@ -201,6 +201,8 @@ static int holds(const char *text, size_t size, const char *needle)
 static const char *const documented_limits[] = {
     "does not fit after a path of", "expand to more than", "could not be read back",
     "still selects past the", "no room to move on from", "Cannot save",
+    /* Entries of a declared list that cannot be matched are refused. */
+    "has no key", "has an unusable key", "has two entries with key", "does not fit in a path",
 };
 
 /* 1 when the console text at path names a documented limit. */

@@ -1,6 +1,7 @@
 /*
  * The libFuzzer targets.  This file is built once per target, with one of
- * FUZZ_VALIDATE, FUZZ_DELTA, FUZZ_MERGE, FUZZ_CROSS or FUZZ_PATHS defined.
+ * FUZZ_VALIDATE, FUZZ_DELTA, FUZZ_MERGE, FUZZ_KEYED, FUZZ_CROSS or FUZZ_PATHS
+ * defined.
  *
  * Besides the sanitizers, the merge checks that a failed run left D as it
  * was and that a saved D is well formed, and that N merged with itself as
@@ -13,6 +14,9 @@
  *   merge     old, new and device file of the merge; a fourth part, even
  *             empty, runs it with -p
  *   cross     old file, new file and tag list of -c
+ *   keyed     a keys file, then old, new and device file: the merge and
+ *             the delta with the lists it declares, and N merged with
+ *             itself, which must give N as loaded
  *   paths     a document (a small fixed one when the part is not well
  *             formed), then up to three strings, each used as an element
  *             step and as a path by the store's path creation and the
@@ -26,6 +30,7 @@
 #include "../crossmerge/crossmerge.h"
 #include "../delta/delta.h"
 #include "../merge/merge.h"
+#include "../walk/keys.h"
 #include "../walk/reader.h"
 #include "../walk/walk.h"
 #include "../xmldata/xmldata.h"
@@ -79,6 +84,33 @@ static void run(const FuzzParts *parts)
         /* A merge that fails, or changes something, on a good input. */
         fuzz_expect_self_merge(parts, 1);
     }
+}
+#elif defined(FUZZ_KEYED)
+#define TARGET_PARTS 4
+#define TARGET_DELTA 0
+static KeyLists keyed_lists;
+
+static void run(const FuzzParts *parts)
+{
+    char keys[FUZZ_PATH_SIZE];
+    char o[FUZZ_PATH_SIZE];
+    char n[FUZZ_PATH_SIZE];
+    char d[FUZZ_PATH_SIZE];
+    char out[FUZZ_PATH_SIZE];
+
+    if (fuzz_write_part(parts, 0, "keys.xml", keys) != 0 || fuzz_write_part(parts, 1, "o.xml", o) != 0 ||
+        fuzz_write_part(parts, 2, "n.xml", n) != 0 || fuzz_write_part(parts, 3, "d.xml", d) != 0 ||
+        fuzz_path("delta.txt", out) != 0 || keys_read(keys, &keyed_lists) != 0)
+        return;
+    walk_set_lists(&keyed_lists);
+    if (xml_merge_and_update(o, n, d, 0) != 0)
+        fuzz_expect_same(d, parts, 3);
+    else
+        fuzz_expect_parses(d);
+    fuzz_expect_self_merge(parts, 2);
+    xml_create_xpath_delta(o, n, out);
+    fuzz_expect_delta_lines(out);
+    walk_set_lists(NULL);
 }
 #elif defined(FUZZ_CROSS)
 #define TARGET_PARTS 3
@@ -154,7 +186,7 @@ out:
 }
 
 #else
-#error "define one of FUZZ_VALIDATE, FUZZ_DELTA, FUZZ_MERGE, FUZZ_CROSS, FUZZ_PATHS"
+#error "define one of FUZZ_VALIDATE, FUZZ_DELTA, FUZZ_MERGE, FUZZ_KEYED, FUZZ_CROSS, FUZZ_PATHS"
 #endif
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -658,6 +658,9 @@ extern "C" xmlNodePtr xml_insert_copy(XmlState *state, xmlNodePtr parent, xmlNod
             xmlFreeNode(indent);
         return NULL;
     }
+    /* Every namespace the copy uses is one of this document's, declared
+     * in its scope here, never one of the source's. */
+    xmlReconciliateNs(state->pDoc, copy);
     xmldata_index_inserted(state->pDoc, parent);
     return copy;
 }
