@@ -41,11 +41,18 @@ static const char *text(const xmlChar *s)
     return reinterpret_cast<const char *>(s);
 }
 
-/* Swallows the parser's messages: the first error is reported as one line. */
-static void quiet(void *arg, xmlErrorPtr error)
+/* Keeps the parser's first error, whose line is where the file goes wrong
+ * (the last one is often only "Premature end of data" at its end), in the
+ * fault that the context's _private points to; swallows every message. */
+static void first_error(void *arg, xmlErrorPtr error)
 {
-    (void)arg;
-    (void)error;
+    xmlParserCtxtPtr ctxt = static_cast<xmlParserCtxtPtr>(arg);
+    KeysFault *f = ctxt ? static_cast<KeysFault *>(ctxt->_private) : NULL;
+
+    if (!f || !error || error->level < XML_ERR_ERROR || f->reason[0] != '\0')
+        return;
+    f->line = error->line;
+    snprintf(f->reason, sizeof(f->reason), "%s", error->message ? error->message : "cannot be parsed");
 }
 
 /* Whether name is a name without a prefix. */
@@ -222,18 +229,23 @@ int keys_read(const char *file, KeyLists *keys)
         console_log(0, "%s: ###Error cannot read keys file %s: out of memory\n", __func__, file);
         goto out;
     }
-    ctxt->sax->serror = quiet;
+    ctxt->sax->serror = first_error;
+    ctxt->_private = &f;
     doc = xmlCtxtReadFd(ctxt, fd, file, NULL, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (!doc || !ctxt->wellFormed) {
-        xmlErrorPtr err = xmlCtxtGetLastError(ctxt);
         char message[256];
         size_t len;
 
-        snprintf(message, sizeof(message), "%s", err && err->message ? err->message : "cannot be parsed");
+        snprintf(message, sizeof(message), "%.255s", f.reason[0] ? f.reason : "cannot be parsed");
+        /* libxml2's messages may hold line feeds ("...encoding !\nBytes: ..."):
+         * the error stays one line. */
+        for (char *c = message; *c; c++) {
+            if (*c == '\n')
+                *c = ' ';
+        }
         len = strlen(message);
-        while (len > 0 && (message[len - 1] == '\n' || message[len - 1] == ' '))
+        while (len > 0 && message[len - 1] == ' ')
             message[--len] = '\0';
-        f.line = err ? err->line : 0;
         snprintf(f.reason, sizeof(f.reason), "not well formed: %s", message);
     } else if (read_lists(doc, keys, &f) == 0) {
         rc = 0;
