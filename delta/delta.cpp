@@ -21,6 +21,7 @@
 
 #include "../cli/console.h"
 #include "../cli/input_doc.h"
+#include "../walk/keys.h"
 #include "../walk/reader.h"
 #include "../walk/walk.h"
 #include "../xmldata/xmldata_input.h"
@@ -269,11 +270,20 @@ static int check_root_attribute(xmlNodePtr walked, xmlNodePtr loaded, const char
     return result;
 }
 
-int delta_root_attributes(XmlState *nDoc, const char *Xpath, xmlTextReaderPtr reader)
+/* Whether name is one of list's key attributes (list NULL: none). */
+static int is_key_attribute(const KeyList *list, const char *name)
 {
-    xmlNodePtr walked = xmlTextReaderCurrentNode(reader);
-    /* The root of the other file, when it has the walked root's name. */
-    xmlNodePtr loaded = first_selected(nDoc, Xpath);
+    for (int i = 0; list && i < list->nfields; i++) {
+        if (list->fields[i].attribute && strcmp(list->fields[i].name, name) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+/* Compares the attributes of the walked element with the loaded one's,
+ * the key attributes of list aside: 0, or 1 when a record failed. */
+static int delta_element_attributes(xmlNodePtr walked, xmlNodePtr loaded, const char *Xpath, const KeyList *list)
+{
     char name[XPATH_BUF_SIZE];
     char after[XPATH_BUF_SIZE];
     char path[XPATH_BUF_SIZE];
@@ -289,14 +299,36 @@ int delta_root_attributes(XmlState *nDoc, const char *Xpath, xmlTextReaderPtr re
         attribute_name_after(walked, 1, after, name, sizeof(name));
         if (name[0] == '\0')
             return 0;
+        if (is_key_attribute(list, name))
+            continue;
         n = snprintf(path, sizeof(path), "%s/@%s", Xpath, name);
         if (n < 0 || (size_t)n >= sizeof(path)) {
-            console_log(0, "%s: ###Error the path of attribute %s does not fit after %s\n", __func__, name, Xpath);
+            console_log(0, "%s: ###Error the path of attribute %s does not fit after %s\n", "delta_root_attributes",
+                        name, Xpath);
             return 1;
         }
         if (check_root_attribute(walked, loaded, name, path) != 0)
             return 1;
     }
+}
+
+int delta_root_attributes(XmlState *nDoc, const char *Xpath, xmlTextReaderPtr reader)
+{
+    /* The root of the other file, when it has the walked root's name. */
+    return delta_element_attributes(xmlTextReaderCurrentNode(reader), first_selected(nDoc, Xpath), Xpath, NULL);
+}
+
+/* An entry of a declared list: its attributes other than the key are
+ * settings, compared as the root's are, when the other file has it. */
+static int delta_entry(XmlState *nDoc, XmlState *oDoc, char *Xpath, xmlTextReaderPtr reader, const KeyList *list)
+{
+    char look[LOOKUP_BUF_SIZE];
+
+    (void)oDoc;
+    if (delta_element_attributes(xmlTextReaderCurrentNode(reader), first_selected(nDoc, lookup_path(Xpath, look)),
+                                 Xpath, list) != 0)
+        return WALK_FAIL;
+    return WALK_ENTER;
 }
 
 /* The walk's callbacks take both documents; the delta has only the loaded one. */
@@ -314,7 +346,7 @@ static int delta_root(XmlState *nDoc, XmlState *oDoc, const char *Xpath, xmlText
 
 /* The delta's callback for an empty element is known by the name below. */
 const WalkCallbacks delta_walk_callbacks = {
-    delta_leaf, delta_root, NULL, "handle_empty_tag_in_src_file()",
+    delta_leaf, delta_root, NULL, "handle_empty_tag_in_src_file()", delta_entry, NULL,
 };
 
 int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
@@ -348,6 +380,34 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
     return result;
 }
 
+/* Loads file as the walk would and checks its declared lists: 0, or 1. */
+static int check_lists_of(const char *file)
+{
+    XmlState *handle;
+    int fault;
+    int result;
+
+    if (!walk_lists())
+        return 0;
+    xml_lib_setup();
+    handle = xml_init();
+    if (!handle) {
+        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
+        return 1;
+    }
+    fault = xmldata_load_input(handle, file);
+    if (fault == 0)
+        fault = expand_for_walk(handle);
+    if (fault != 0) {
+        /* The walks say why, as they do without declared lists. */
+        xml_fini(handle);
+        return 0;
+    }
+    result = walk_check_lists(handle, file);
+    xml_fini(handle);
+    return result;
+}
+
 void reset_delta_state(void)
 {
     close_delta_file(0);
@@ -369,6 +429,10 @@ int xml_create_xpath_delta(const char *src_file, const char *new_file, const cha
     reset_delta_state();
     delta_mode = 1;
 
+    /* Entries that cannot be matched by their key are refused before the
+     * delta file is made. */
+    if (check_lists_of(src_file) != 0 || check_lists_of(new_file) != 0)
+        return 1;
     rc = open_delta_file(delta_file);
     if (rc == -2) {
         console_log(0, "%s: ###Error not a regular file, refused:%s\n", __func__, delta_file);

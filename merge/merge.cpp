@@ -38,7 +38,7 @@ void merge_refuse_setting(void)
 /* What the walk of D calls: the leaf and root decisions, and the tally of
  * D's elements. */
 static const WalkCallbacks merge_walk_callbacks = {
-    merge_and_update, merge_root_attributes, merge_tally_element, "merge_and_update()",
+    merge_and_update, merge_root_attributes, merge_tally_element, "merge_and_update()", merge_entry, merge_list_end,
 };
 
 int xml_merge_and_update(const char *src_file, const char *new_file, const char *dest_file, int discard_local_tags)
@@ -58,6 +58,7 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
     /* Each run starts afresh, also the second of one process. */
     reset_walk_state();
     reset_placement();
+    reset_entries();
     delta_mode = 0;
     keep_local_tags = discard_local_tags ? 0 : 1;
     conflicts_found = 0;
@@ -81,7 +82,10 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
      * D not well formed included, leaves it as it was, and so does an
      * error or warning of the XML library: status 1 always means that D
      * is as it was, but where only its folder could not be flushed. */
-    if (streamFile(dest_file, 0, Xpath, nXpath, nDoc, oDoc, &merge_walk_callbacks) != 0) {
+    /* Entries that cannot be matched by their key stop the merge before
+     * anything is decided; D's are found as the walk meets them. */
+    if (walk_check_lists(oDoc, src_file) != 0 || walk_check_lists(nDoc, new_file) != 0 ||
+        streamFile(dest_file, 0, Xpath, nXpath, nDoc, oDoc, &merge_walk_callbacks) != 0) {
         console_log(0, "%s: ###Error during merge, Discard changes to output XML\n", __func__);
         result = 1;
     } else if (xml_lib_error) {

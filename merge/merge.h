@@ -37,6 +37,32 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
  */
 int merge_root_attributes(XmlState *nDoc, XmlState *oDoc, const char *Xpath, xmlTextReaderPtr reader);
 
+/* The same for any element of N (n_node) matched with D's d_node and O's
+ * o_node (NULL when O has none), Xpath its path; the key attributes of
+ * list (NULL: none) are left alone. */
+struct KeyList;
+int merge_element_attributes(XmlState *nDoc, const char *Xpath, xmlNodePtr n_node, xmlNodePtr o_node,
+                             xmlNodePtr d_node, const struct KeyList *list);
+
+/*
+ * The walk's calls for the entries of declared lists.  merge_entry, at an
+ * entry of D: one that N has is entered (its attributes other than the
+ * key decided as settings); one that only O and D have was removed by the
+ * release and is passed over; one that only D has is the user's, copied
+ * whole into N beside the D entry before it (or left out with -p) and
+ * passed over.  merge_list_end, at the end of a list's parent in D: N's
+ * entries that D lacks and O has equal were deleted by the user, and go.
+ */
+int merge_entry(XmlState *nDoc, XmlState *oDoc, char *Xpath, xmlTextReaderPtr reader, const struct KeyList *list);
+int merge_list_end(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const struct KeyList *list);
+/* Forgets the entries of the last merge. */
+void reset_entries(void);
+
+/* Whether two elements have the same content: names and namespaces,
+ * attributes as a set (PRI aside), text (CDATA as text) and children in
+ * order; comments and whitespace between elements do not count. */
+int merge_entries_equal(xmlNodePtr a, xmlNodePtr b);
+
 /* Counts a setting that --conflicts=fail refused: the merge then saves
  * nothing. */
 void merge_refuse_setting(void);

@@ -25,6 +25,7 @@
 #include <string.h>
 
 #include "../cli/console.h"
+#include "../walk/keys.h"
 #include "../walk/walk.h"
 #include "tally.h"
 
@@ -102,8 +103,8 @@ static int attribute_ns(xmlNodePtr n_root, xmlNodePtr d_root, const char *name, 
 
 /* Decides one attribute (name, at path) of N's root.  0, or 1 when N's
  * root could not be changed. */
-static int merge_root_attribute(xmlNodePtr n_root, xmlNodePtr o_root, xmlNodePtr d_root, const char *name,
-                                const char *path, int pri_set)
+static int merge_root_attribute(XmlState *nDoc, xmlNodePtr n_root, xmlNodePtr o_root, xmlNodePtr d_root,
+                                const char *name, const char *path, int pri_set)
 {
     xmlChar *o = attribute_value(o_root, name);
     xmlChar *n = attribute_value(n_root, name);
@@ -150,10 +151,10 @@ static int merge_root_attribute(xmlNodePtr n_root, xmlNodePtr o_root, xmlNodePtr
     if (take_d && attribute_ns(n_root, d_root, name, &ns, &local) != 0) {
         console_log(0, "%s: ###Error cannot set %s\n", __func__, path);
         result = 1;
-    } else if (take_d && d && !xmlSetNsProp(n_root, ns, BAD_CAST local, d)) {
+    } else if (take_d && d && xml_set_attribute_of(nDoc, n_root, ns, local, d) != 0) {
         console_log(0, "%s: ###Error cannot set %s\n", __func__, path);
         result = 1;
-    } else if (take_d && !d && xmlUnsetNsProp(n_root, ns, BAD_CAST local) != 0) {
+    } else if (take_d && !d && xml_set_attribute_of(nDoc, n_root, ns, local, NULL) != 0) {
         console_log(0, "%s: ###Error cannot remove %s\n", __func__, path);
         result = 1;
     }
@@ -163,46 +164,56 @@ static int merge_root_attribute(xmlNodePtr n_root, xmlNodePtr o_root, xmlNodePtr
     return result;
 }
 
-int merge_root_attributes(XmlState *nDoc, XmlState *oDoc, const char *Xpath, xmlTextReaderPtr reader)
+/* Whether name is one of list's key attributes: those identify the entry
+ * and are no settings of it. */
+static int is_key_attribute(const KeyList *list, const char *name)
 {
-    xmlNodePtr d_root = xmlTextReaderCurrentNode(reader);
-    /* N's and O's roots, when they have D's root's name. */
-    xmlNodePtr n_root = first_selected(nDoc, Xpath);
-    xmlNodePtr o_root = first_selected(oDoc, Xpath);
+    for (int i = 0; list && i < list->nfields; i++) {
+        if (list->fields[i].attribute && strcmp(list->fields[i].name, name) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+int merge_element_attributes(XmlState *nDoc, const char *Xpath, xmlNodePtr n_node, xmlNodePtr o_node,
+                             xmlNodePtr d_node, const KeyList *list)
+{
     char name[XPATH_BUF_SIZE];
     char after[XPATH_BUF_SIZE];
     char path[XPATH_BUF_SIZE];
     int pri_set;
-    int result = 0;
 
-    /* A D whose root N does not have is a local tag as a whole. */
-    if (!d_root || !n_root)
+    if (!d_node || !n_node)
         return 0;
-    pri_set = pri_forces(n_root);
+    pri_set = pri_forces(n_node);
     name[0] = '\0';
     for (;;) {
         int len;
 
         snprintf(after, sizeof(after), "%s", name);
         name[0] = '\0';
-        attribute_name_after(d_root, 1, after, name, sizeof(name));
-        attribute_name_after(n_root, 1, after, name, sizeof(name));
-        attribute_name_after(o_root, 1, after, name, sizeof(name));
+        attribute_name_after(d_node, 1, after, name, sizeof(name));
+        attribute_name_after(n_node, 1, after, name, sizeof(name));
+        attribute_name_after(o_node, 1, after, name, sizeof(name));
         if (name[0] == '\0')
-            break;
+            return 0;
+        if (is_key_attribute(list, name))
+            continue;
         len = snprintf(path, sizeof(path), "%s/@%s", Xpath, name);
         if (len < 0 || (size_t)len >= sizeof(path)) {
-            console_log(0, "%s: ###Error the path of attribute %s does not fit after %s\n", __func__, name, Xpath);
-            result = 1;
-            break;
+            console_log(0, "%s: ###Error the path of attribute %s does not fit after %s\n", "merge_root_attributes",
+                        name, Xpath);
+            return 1;
         }
-        if (merge_root_attribute(n_root, o_root, d_root, name, path, pri_set) != 0) {
-            result = 1;
-            break;
-        }
+        if (merge_root_attribute(nDoc, n_node, o_node, d_node, name, path, pri_set) != 0)
+            return 1;
     }
-    /* N's tree was edited by hand: the store's index of it is dropped, to
-     * be built again at the next look-up. */
-    (void)get_pDoc(nDoc);
-    return result;
+}
+
+int merge_root_attributes(XmlState *nDoc, XmlState *oDoc, const char *Xpath, xmlTextReaderPtr reader)
+{
+    /* N's and O's roots, when they have D's root's name; a D whose root N
+     * does not have is a local tag as a whole. */
+    return merge_element_attributes(nDoc, Xpath, first_selected(nDoc, Xpath), first_selected(oDoc, Xpath),
+                                    xmlTextReaderCurrentNode(reader), NULL);
 }

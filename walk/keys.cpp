@@ -309,6 +309,11 @@ int keys_entry_step(xmlNodePtr entry, const KeyList *list, char *step, size_t si
     int rc = 0;
 
     step[0] = '\0';
+    /* The name as the file writes it, as in every other step of the walk. */
+    if (entry->ns && entry->ns->prefix &&
+        (step_put(step, size, &used, text(entry->ns->prefix), strlen(text(entry->ns->prefix))) != 0 ||
+         step_put(step, size, &used, ":", 1) != 0))
+        return -1;
     if (step_put(step, size, &used, text(entry->name), strlen(text(entry->name))) != 0)
         return -1;
     for (int i = 0; i < list->nfields && rc == 0; i++) {

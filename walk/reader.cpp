@@ -122,6 +122,7 @@ int streamFile(const char *file, int parse_only, char *Xpath, char *nXpath, XmlS
         goto out;
     }
     walk_set_callbacks(callbacks);
+    walk_set_file(file);
     ret = xmlTextReaderRead(reader);
     while (ret == 1) {
         /* The walk reads values, which expand the references in them (in

@@ -123,9 +123,113 @@ static int register_binding(XmlState **docs, const xmlChar *prefix, const xmlCha
 /* The declared lists of the run, or NULL when no keys file was given. */
 static const KeyLists *declared_lists = NULL;
 
+/* The file the walk reads, for the error lines about its entries. */
+static const char *walk_file = "";
+
+/*
+ * The local names of the elements from the root to the one the walk is
+ * in, "/configuration/property", kept only when lists are declared:
+ * names_end[d] is where the names of the element at depth d end, or
+ * NAMES_UNKNOWN below a depth or length the buffer cannot hold (no list
+ * is that deep).
+ */
+#define NAMES_MAX_DEPTH 512
+#define NAMES_UNKNOWN ((size_t)-1)
+static char names[KEYS_PATH_SIZE];
+static size_t names_end[NAMES_MAX_DEPTH];
+
 void walk_set_lists(const KeyLists *lists)
 {
     declared_lists = lists && lists->count > 0 ? lists : NULL;
+}
+
+const KeyLists *walk_lists(void)
+{
+    return declared_lists;
+}
+
+void walk_set_file(const char *file)
+{
+    walk_file = file ? file : "";
+}
+
+/* Puts the element at depth with local name local into the names path:
+ * the list it is an entry of, or NULL. */
+static const KeyList *enter_names(int depth, const xmlChar *local)
+{
+    size_t base = 0;
+    size_t len;
+
+    if (depth < 0 || depth >= NAMES_MAX_DEPTH)
+        return NULL;
+    if (depth > 0)
+        base = names_end[depth - 1];
+    len = local ? strlen(reinterpret_cast<const char *>(local)) : 0;
+    if (base == NAMES_UNKNOWN || base + 1 + len >= sizeof(names)) {
+        names_end[depth] = NAMES_UNKNOWN;
+        return NULL;
+    }
+    names[base] = '/';
+    memcpy(names + base + 1, local, len);
+    names[base + 1 + len] = '\0';
+    names_end[depth] = base + 1 + len;
+    return depth > 0 ? keys_find(declared_lists, names) : NULL;
+}
+
+/* Whether list's entries are children of the element whose names path is
+ * names[0, len). */
+static int list_of_parent(const KeyList *list, size_t len)
+{
+    return strncmp(list->path, names, len) == 0 && list->path[len] == '/' && !strchr(list->path + len + 1, '/');
+}
+
+/* Tells the mode that the element at depth, Xpath its path, ends, for
+ * each declared list of its children: 0, or 1 to fail the walk. */
+static int end_of_lists(int depth, const char *Xpath, XmlState *nDoc, XmlState *oDoc)
+{
+    size_t len;
+
+    if (!declared_lists || !callbacks->list_end || depth < 0 || depth >= NAMES_MAX_DEPTH)
+        return 0;
+    len = names_end[depth];
+    if (len == NAMES_UNKNOWN)
+        return 0;
+    for (int i = 0; i < declared_lists->count; i++) {
+        if (list_of_parent(&declared_lists->lists[i], len) &&
+            callbacks->list_end(nDoc, oDoc, Xpath, &declared_lists->lists[i]) != 0)
+            return 1;
+    }
+    return 0;
+}
+
+int walk_step_is_keyed(const char *path, const char *step, const char *end)
+{
+    char walked[KEYS_PATH_SIZE];
+    size_t used = 0;
+    const char *p = path;
+
+    if (!declared_lists || end <= step + 1 || end[-1] != ']' || !memchr(step, '[', (size_t)(end - step)))
+        return 0;
+    /* The local names of the steps up to this one. */
+    while (p < end && *p == '/') {
+        const char *stop = p + 1 + xml_path_step_len(p + 1);
+        const char *name = p + 1;
+        size_t len = strcspn(name, "[/");
+        const char *colon = static_cast<const char *>(memchr(name, ':', len));
+
+        if (colon) {
+            len -= (size_t)(colon + 1 - name);
+            name = colon + 1;
+        }
+        if (used + 1 + len >= sizeof(walked))
+            return 0;
+        walked[used++] = '/';
+        memcpy(walked + used, name, len);
+        used += len;
+        p = stop;
+    }
+    walked[used] = '\0';
+    return p == end && keys_find(declared_lists, walked) != NULL;
 }
 
 void walk_set_callbacks(const WalkCallbacks *table)
@@ -266,11 +370,73 @@ static int build_element_step(xmlTextReaderPtr reader, char *step, int is_root, 
     return failed;
 }
 
+/* The field of list at index i as the keys file writes it. */
+static void field_text(const KeyList *list, int i, char *buf, size_t size)
+{
+    snprintf(buf, size, "%s%s", list->fields[i].attribute ? "@" : "", list->fields[i].name);
+}
+
+/*
+ * Makes step the keyed step of the entry the reader is at, an entry of
+ * list whose parent's path is parent: 0, or 1 after the error line of an
+ * entry that cannot be matched.
+ */
+static int keyed_entry_step(xmlTextReaderPtr reader, const KeyList *list, char *step, const char *parent)
+{
+    char field[KEYS_NAME_SIZE + 1];
+    xmlNodePtr node = xmlTextReaderExpand(reader);
+    int index = 0;
+    int rc = node ? keys_entry_step(node, list, step, XPATH_BUF_SIZE, &index) : -1;
+
+    if (rc == 0)
+        return 0;
+    field_text(list, index, field, sizeof(field));
+    if (rc == KEYS_ENTRY_MISSING)
+        console_log(0, "%s: ###Error %s: entry of list %s/%s has no key %s\n", __func__, walk_file, parent,
+                    str(current_tag), field);
+    else if (rc == KEYS_ENTRY_UNUSABLE)
+        console_log(0, "%s: ###Error %s: entry of list %s/%s has an unusable key %s\n", __func__, walk_file, parent,
+                    str(current_tag), field);
+    else
+        console_log(0, "%s: ###Error %s: the key of an entry of list %s/%s does not fit in a path\n", __func__,
+                    walk_file, parent, str(current_tag));
+    return 1;
+}
+
+/* Extends Xpath and nXpath by the keyed step: 0, or 1 when it does not fit
+ * or an earlier entry of the same list instance has the same key. */
+static int add_keyed_step(const char *step, char *Xpath, char *nXpath)
+{
+    size_t parent_len = strlen(Xpath);
+    const char *values = strchr(step, '[');
+
+    if (append_xpath_step(step, Xpath) != 0) {
+        console_log(0, "%s: ###Error the step of element %s does not fit after a path of %d bytes\n", __func__,
+                    str(current_tag), (int)parent_len);
+        return 1;
+    }
+    int &seen = mapXpath[Xpath];
+    if (seen) {
+        /* The key's values, without the predicate's brackets. */
+        console_log(0, "%s: ###Error %s: list %.*s/%s has two entries with key %.*s\n", __func__, walk_file,
+                    (int)parent_len, Xpath, str(current_tag), values ? (int)strlen(values) - 2 : 0,
+                    values ? values + 1 : "");
+        Xpath[parent_len] = '\0';
+        return 1;
+    }
+    seen = 1;
+    append_xpath_step(step, nXpath);
+    return 0;
+}
+
 static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc)
 {
     char step[XPATH_BUF_SIZE];
     int is_root = Xpath[0] == '\0';
     XmlState *docs[2] = {nDoc, oDoc};
+    const KeyList *list = NULL;
+    int depth = xmlTextReaderDepth(reader);
+    int entered = WALK_ENTER;
     int failed;
 
     console_log(2, "\n%s: XML_ELEMENT_NODE\n", "processNode");
@@ -294,16 +460,37 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
         step_append(step, "]");
     }
     failed = build_element_step(reader, step, is_root, docs);
+    if (declared_lists)
+        list = enter_names(depth, xmlTextReaderConstLocalName(reader));
 
-    if (find_and_add_xpath_to_map(step, Xpath, nXpath, nDoc, current_tag) != 0) {
+    if (list) {
+        /* An entry of a declared list is known by its key alone, wherever
+         * it stands among its siblings. */
+        if (keyed_entry_step(reader, list, step, Xpath) != 0 || add_keyed_step(step, Xpath, nXpath) != 0)
+            failed = 1;
+        else if (callbacks->entry)
+            entered = callbacks->entry(nDoc, oDoc, Xpath, reader, list);
+        if (failed || entered == WALK_FAIL) {
+            failed = 1;
+        } else if (entered == WALK_SKIP && xmlTextReaderIsEmptyElement(reader) == 1) {
+            remove_last_step(Xpath);
+            remove_last_step(nXpath);
+        } else if (entered == WALK_SKIP) {
+            /* Passed over like the inside of a leaf, up to its end. */
+            mixed_depth = depth;
+        }
+    } else if (find_and_add_xpath_to_map(step, Xpath, nXpath, nDoc, current_tag) != 0) {
         /* The element has no path of its own: its data must not land on
          * the parent's. */
         failed = 1;
     } else if (is_root && callbacks->root(nDoc, oDoc, Xpath, reader) != 0) {
         failed = 1;
+    }
+    if (failed || entered == WALK_SKIP) {
+        /* Decided, or failed, above. */
     } else if (xmlTextReaderIsEmptyElement(reader) == 1) {
         console_log(2, "%s: Detected Self closing tag: %s\n", "processNode", Xpath);
-        if (process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0)
+        if (process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0 || end_of_lists(depth, Xpath, nDoc, oDoc) != 0)
             failed = 1;
         /* No end node follows a self-closing element. */
         remove_last_step(Xpath);
@@ -316,6 +503,7 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
             console_log(2, "%s: Detected Empty tag: %s\n", "processNode", Xpath);
             if (process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0)
                 failed = 1;
+            /* Its end node tells the lists below it that they ended. */
         } else if (leaf_form(node) != LEAF_READER) {
             /* Text with inline elements, or text in pieces, is one value:
              * the pieces and the elements inside are not settings of their
@@ -341,10 +529,14 @@ int processNode(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nD
 {
     xmlChar *name = NULL;
 
+    int passed_over = 0;
+
     if (walk_inside_leaf(reader))
         return 0;
-    if (mixed_depth >= 0 && xmlTextReaderNodeType(reader) == READER_END_ELEMENT)
+    if (mixed_depth >= 0 && xmlTextReaderNodeType(reader) == READER_END_ELEMENT) {
         mixed_depth = -1;
+        passed_over = 1;
+    }
     switch (xmlTextReaderNodeType(reader)) {
     case READER_ELEMENT:
         return handle_element_start(reader, Xpath, nXpath, nDoc, oDoc);
@@ -354,6 +546,9 @@ int processNode(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nD
         console_log(2, "%s: XML_TEXT_NODE\n", __func__);
         return callbacks->leaf(nDoc, oDoc, Xpath, nXpath, reader);
     case READER_END_ELEMENT:
+        /* The lists inside an element passed over were never walked. */
+        if (!passed_over && end_of_lists(xmlTextReaderDepth(reader), Xpath, nDoc, oDoc) != 0)
+            return 1;
         remove_last_step(Xpath);
         remove_last_step(nXpath);
         if (verbose_level == 2) {
@@ -366,4 +561,56 @@ int processNode(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nD
         /* Whitespace, comments, processing instructions and the rest. */
         return 0;
     }
+}
+
+/* The walk that checks the keys of a loaded file decides nothing. */
+static int check_leaf(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader)
+{
+    (void)nDoc, (void)oDoc, (void)Xpath, (void)nXpath, (void)reader;
+    return 0;
+}
+
+static int check_root(XmlState *nDoc, XmlState *oDoc, const char *Xpath, xmlTextReaderPtr reader)
+{
+    (void)nDoc, (void)oDoc, (void)Xpath, (void)reader;
+    return 0;
+}
+
+static const WalkCallbacks check_callbacks = {check_leaf, check_root, NULL, "walk_check_lists()", NULL, NULL};
+
+int walk_check_lists(XmlState *doc, const char *file)
+{
+    char Xpath[XPATH_BUF_SIZE];
+    char nXpath[XPATH_BUF_SIZE];
+    const WalkCallbacks *running = callbacks;
+    const char *running_file = walk_file;
+    int level = verbose_level;
+    xmlTextReaderPtr reader;
+    int failed = 0;
+    int ret;
+
+    if (!declared_lists || !xml_is_loaded(doc))
+        return 0;
+    reader = xmlReaderWalker(get_pDoc(doc));
+    if (!reader) {
+        console_log(0, "%s: ###Error cannot walk %s\n", __func__, walk_file);
+        return 1;
+    }
+    memset(Xpath, 0, sizeof(Xpath));
+    memset(nXpath, 0, sizeof(nXpath));
+    /* The same walk as the run's, with paths built the same way; its
+     * trace would only repeat the file. */
+    reset_walk_state();
+    callbacks = &check_callbacks;
+    walk_file = file;
+    if (verbose_level > 1)
+        verbose_level = 1;
+    while (!failed && (ret = xmlTextReaderRead(reader)) == 1)
+        failed = processNode(reader, Xpath, nXpath, NULL, NULL) != 0;
+    verbose_level = level;
+    callbacks = running;
+    walk_file = running_file;
+    xmlFreeTextReader(reader);
+    reset_walk_state();
+    return failed;
 }

@@ -44,12 +44,22 @@ extern std::map<std::string, std::string> mapAttrNs;
  *   leaf_name     what the error line of a failed empty or mixed leaf
  *                 calls the leaf callback, "name()"
  */
+struct KeyList;
 typedef struct WalkCallbacks {
     int (*leaf)(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader);
     int (*root)(XmlState *nDoc, XmlState *oDoc, const char *Xpath, xmlTextReaderPtr reader);
     void (*element_seen)(xmlTextReaderPtr reader);
     const char *leaf_name;
+    /* An entry of a declared list, Xpath its keyed path, once its step is
+     * on: WALK_ENTER to walk its inside, WALK_SKIP to pass over it, or
+     * WALK_FAIL.  NULL: every entry is entered. */
+    int (*entry)(XmlState *nDoc, XmlState *oDoc, char *Xpath, xmlTextReaderPtr reader, const struct KeyList *list);
+    /* The end of an element whose children are entries of list, Xpath
+     * that element's path: 0, or non-zero to fail the walk.  NULL: nothing
+     * to do. */
+    int (*list_end)(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const struct KeyList *list);
 } WalkCallbacks;
+enum { WALK_ENTER = 0, WALK_FAIL = 1, WALK_SKIP = 2 };
 
 /* The table processNode calls through; streamFile sets it for its walk. */
 void walk_set_callbacks(const WalkCallbacks *callbacks);
@@ -58,6 +68,20 @@ void walk_set_callbacks(const WalkCallbacks *callbacks);
  * caller's and must outlive the run. */
 struct KeyLists;
 void walk_set_lists(const struct KeyLists *lists);
+/* The declared lists, or NULL when the run has none. */
+const struct KeyLists *walk_lists(void);
+/* The file the walk reads, for its error lines. */
+void walk_set_file(const char *file);
+/*
+ * Checks, before a run, that every entry of a declared list in doc (read
+ * from file) has its key fields, usable and unique within its list: 0, or
+ * 1 after the error line of the first entry that cannot be matched.
+ * Leaves the walk's state empty.
+ */
+int walk_check_lists(XmlState *doc, const char *file);
+/* Whether the step [step, end) of path, a step of the walk, is the keyed
+ * step of an entry of a declared list. */
+int walk_step_is_keyed(const char *path, const char *step, const char *end);
 
 /* Empties the maps and releases current_tag: each driver starts a run
  * from this state, also when one process runs several. */

@@ -132,7 +132,8 @@ static void lookup_append(char *buf, size_t *used, const char *text, size_t len,
  * first: the root's step, which stays as it is.  1 when the same step with
  * a position after it would read as this form with the position after it.
  */
-static int rewrite_step(const char *p, const char *end, int first, char *buf, size_t *used, int *fits)
+static int rewrite_step(const char *path, const char *p, const char *end, int first, char *buf, size_t *used,
+                        int *fits)
 {
     static const char bare[] = "[not(" COUNTED_ATTRS ")]";
     static const char count[] = " and count(" COUNTED_ATTRS ")=";
@@ -141,6 +142,12 @@ static int rewrite_step(const char *p, const char *end, int first, char *buf, si
     const char *close = NULL;
     int tests = 0;
 
+    /* An entry of a declared list is known by its key, whatever else it
+     * carries. */
+    if (!first && walk_step_is_keyed(path, p, end)) {
+        lookup_append(buf, used, p, (size_t)(end - p), fits);
+        return 0;
+    }
     while (rest < end && *rest != '[')
         rest++;
     /* A step that names its element's namespace keeps that predicate
@@ -241,7 +248,7 @@ const char *lookup_path(const char *path, char *buf)
     while (*p == '/' && last_lookup.steps < LOOKUP_MAX_STEPS) {
         const char *end = p + 1 + xml_path_step_len(p + 1);
 
-        last_lookup.open = rewrite_step(p, end, p == path, last_lookup.lookup, &used, &last_lookup.fits);
+        last_lookup.open = rewrite_step(path, p, end, p == path, last_lookup.lookup, &used, &last_lookup.fits);
         last_lookup.path_end[last_lookup.steps] = (size_t)(end - path);
         last_lookup.lookup_end[last_lookup.steps] = used;
         last_lookup.steps++;
@@ -416,6 +423,14 @@ static int is_root_path(const char *xpath)
     return parent[0] == '\0';
 }
 
+/* Whether xpath's last step is an entry's keyed step. */
+static int last_step_keyed(const char *xpath)
+{
+    int cut = walk_lists() ? xml_path_parent_len(xpath) : -1;
+
+    return cut > 0 && walk_step_is_keyed(xpath, xpath + cut, xpath + strlen(xpath));
+}
+
 int xpath_compare_attr(XmlState *state, const char *xpath, int start)
 {
     char look[LOOKUP_BUF_SIZE];
@@ -451,8 +466,9 @@ int xpath_compare_attr(XmlState *state, const char *xpath, int start)
         goto out;
     }
     console_log(2, "%s: pNodeSet->nodeNr=%d\n", __func__, set->nodeNr);
-    /* The root is matched by its name alone; its attributes are settings. */
-    if (start < set->nodeNr && is_root_path(xpath))
+    /* The root is matched by its name alone, an entry of a declared list
+     * by its key; their other attributes are settings. */
+    if (start < set->nodeNr && (is_root_path(xpath) || last_step_keyed(xpath)))
         rc = 0;
     for (i = start; rc != 0 && i < set->nodeNr; i++) {
         if (match_node_attributes(element_attributes(set->nodeTab[i])) == 0) {
@@ -494,7 +510,8 @@ int find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *n
         return -1;
     }
     count = prior + 1;
-    if (xpath_compare_attr(nDoc, Xpath, prior) != 0) {
+    /* Without a document to compare with, the walk only builds paths. */
+    if (nDoc && xpath_compare_attr(nDoc, Xpath, prior) != 0) {
         console_log(0, "%s: Node doesn't match\n", __func__);
         snprintf(step, XPATH_BUF_SIZE, "%s[@node_deleted='1']", name);
     }

@@ -160,6 +160,22 @@ int xml_set_content_of(XmlState *state, xmlNodePtr node, const xmlChar *content,
 xmlNodePtr xml_append_element(XmlState *state, xmlNodePtr parent, const char *name);
 
 /*
+ * Whole elements moved between documents, and attributes set by hand, on
+ * nodes of this handle's document.  xml_insert_copy copies src (an
+ * element of any document) with everything below it into parent: right
+ * after `after` when it is given, else right before `before`, else as the
+ * last element; the copy gets the whitespace that stands before the
+ * sibling it goes beside, so that it is indented as they are.  The copy,
+ * or NULL.  xml_remove_node unlinks and frees node with everything below
+ * it, and the whitespace before it: 0, or -1.  xml_set_attribute_of sets
+ * node's attribute local in ns (NULL for none) to value, or removes it
+ * when value is NULL: 0, or -1.
+ */
+xmlNodePtr xml_insert_copy(XmlState *state, xmlNodePtr parent, xmlNodePtr after, xmlNodePtr before, xmlNodePtr src);
+int xml_remove_node(XmlState *state, xmlNodePtr node);
+int xml_set_attribute_of(XmlState *state, xmlNodePtr node, xmlNsPtr ns, const char *local, const xmlChar *value);
+
+/*
  * File maintenance through the device's XML maintenance script.
  * Result: -1 when an argument is NULL, not a plain name (letters, digits
  * and "/._-+,:@="), begins with '-', or makes the command line longer than

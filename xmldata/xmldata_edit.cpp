@@ -603,3 +603,90 @@ extern "C" xmlNodePtr xml_append_element(XmlState *state, xmlNodePtr parent, con
         return NULL;
     return append_new_element(state, parent, name);
 }
+
+/* Whether node is a text node of whitespace only. */
+static int is_blank_text(xmlNodePtr node)
+{
+    return node && node->type == XML_TEXT_NODE && xmlIsBlankNode(node);
+}
+
+/* The whitespace text right before node, or NULL. */
+static xmlNodePtr blank_before(xmlNodePtr node)
+{
+    return node && is_blank_text(node->prev) ? node->prev : NULL;
+}
+
+extern "C" xmlNodePtr xml_insert_copy(XmlState *state, xmlNodePtr parent, xmlNodePtr after, xmlNodePtr before,
+                                      xmlNodePtr src)
+{
+    xmlNodePtr copy = NULL;
+    xmlNodePtr indent = NULL;
+    xmlNodePtr model;
+    xmlNodePtr last_element = NULL;
+
+    if (!state || !state->pDoc || !parent || !src || src->type != XML_ELEMENT_NODE)
+        return NULL;
+    /* Namespaces are taken from parent's scope where it binds them, and
+     * declared on the copy where it does not. */
+    if (xmlDOMWrapCloneNode(NULL, src->doc, src, &copy, state->pDoc, parent, 1, 0) != 0 || !copy)
+        return NULL;
+    if (!after && !before) {
+        for (xmlNodePtr c = parent->last; c && !last_element; c = c->prev) {
+            if (c->type == XML_ELEMENT_NODE)
+                last_element = c;
+        }
+        /* After the last element, before the whitespace that closes the
+         * parent. */
+        after = last_element;
+    }
+    model = blank_before(after ? after : before);
+    if (model)
+        indent = xmlNewDocText(state->pDoc, model->content);
+    if (after) {
+        if (indent)
+            indent = xmlAddNextSibling(after, indent);
+        copy = xmlAddNextSibling(indent ? indent : after, copy);
+    } else if (before) {
+        copy = xmlAddPrevSibling(before, copy);
+        if (copy && indent)
+            indent = xmlAddPrevSibling(before, indent);
+    } else {
+        copy = xmlAddChild(parent, copy);
+    }
+    if (!copy) {
+        if (indent && !indent->parent)
+            xmlFreeNode(indent);
+        return NULL;
+    }
+    xmldata_index_inserted(state->pDoc, parent);
+    return copy;
+}
+
+extern "C" int xml_remove_node(XmlState *state, xmlNodePtr node)
+{
+    xmlNodePtr blank;
+
+    if (!state || !state->pDoc || !node || node->doc != state->pDoc || !node->parent)
+        return -1;
+    blank = blank_before(node);
+    xmldata_index_removing(state->pDoc, node);
+    if (blank) {
+        xmldata_index_removing(state->pDoc, blank);
+        xmlUnlinkNode(blank);
+        xmlFreeNode(blank);
+    }
+    xmlUnlinkNode(node);
+    xmlFreeNode(node);
+    return 0;
+}
+
+extern "C" int xml_set_attribute_of(XmlState *state, xmlNodePtr node, xmlNsPtr ns, const char *local,
+                                    const xmlChar *value)
+{
+    if (!state || !state->pDoc || !node || node->type != XML_ELEMENT_NODE || !local)
+        return -1;
+    xmldata_index_attributes_changing(state->pDoc, node);
+    if (value)
+        return xmlSetNsProp(node, ns, BAD_CAST local, value) ? 0 : -1;
+    return xmlUnsetNsProp(node, ns, BAD_CAST local) == 0 ? 0 : -1;
+}

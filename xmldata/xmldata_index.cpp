@@ -979,6 +979,26 @@ void xmldata_index_content_changing(xmlDocPtr doc, xmlNodePtr node)
     }
 }
 
+void xmldata_index_inserted(xmlDocPtr doc, xmlNodePtr parent)
+{
+    IndexDoc *ix = index_of(doc);
+
+    if (!ix || !ix->parents || !parent)
+        return;
+    forget_keyed_ancestors(ix, parent);
+    if (ix->parents)
+        forget_parent(ix, parent);
+}
+
+void xmldata_index_attributes_changing(xmlDocPtr doc, xmlNodePtr element)
+{
+    IndexDoc *ix = index_of(doc);
+
+    /* The element's parent keeps the values of its attributes. */
+    if (ix && ix->parents && element)
+        forget_parent(ix, element->parent);
+}
+
 void xmldata_index_removing(xmlDocPtr doc, xmlNodePtr node)
 {
     IndexDoc *ix = index_of(doc);

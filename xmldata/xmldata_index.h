@@ -20,6 +20,13 @@ void xmldata_index_appended(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child);
  * an attribute its value). */
 void xmldata_index_content_changing(xmlDocPtr doc, xmlNodePtr node);
 
+/* A child was just put into parent at some position other than the end
+ * (or several were). */
+void xmldata_index_inserted(xmlDocPtr doc, xmlNodePtr parent);
+
+/* An attribute of element is about to be set, added or removed. */
+void xmldata_index_attributes_changing(xmlDocPtr doc, xmlNodePtr element);
+
 /* node is about to be unlinked and freed with everything below it. */
 void xmldata_index_removing(xmlDocPtr doc, xmlNodePtr node);
 

@@ -1,0 +1,310 @@
+/*
+ * The entries of declared lists in the merge.  An entry is known by its
+ * key, so the walk of D finds N's and O's entry wherever each stands:
+ *
+ *   in D and N        matched: its inside follows the rules of every leaf,
+ *                     its attributes other than the key are settings
+ *   in D and O only   removed by the release: left out
+ *   in D only         the user's: copied whole into N right after the
+ *                     entry of the D entry before it that is in the
+ *                     result, else before N's first entry of the list,
+ *                     else as the parent's last element; left out with -p
+ *   in N and O only   deleted by the user: goes when N's equals O's, and
+ *                     stays as N has it when the release changed it
+ *   in N only         the release's: stays
+ *
+ * N's entries keep their order.
+ */
+#include "merge.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "../cli/console.h"
+#include "../walk/keys.h"
+#include "../walk/walk.h"
+#include "tally.h"
+
+#include "../common/banned.h"
+
+/* N's entries that an entry of D matched, or that came from D. */
+static std::set<xmlNodePtr> matched;
+/* Per list instance (its parent's path in D and the entries' name): the
+ * element of N that the last D entry put into the result is. */
+static std::map<std::string, xmlNodePtr> last_in_result;
+
+void reset_entries(void)
+{
+    matched.clear();
+    last_in_result.clear();
+}
+
+static const char *text(const xmlChar *s)
+{
+    return show_str(reinterpret_cast<const char *>(s));
+}
+
+/* The namespace of a node, "" for none. */
+static const xmlChar *href(xmlNsPtr ns)
+{
+    return ns && ns->href ? ns->href : BAD_CAST "";
+}
+
+/* The attributes of a node that count for its content: all but PRI. */
+static int counted_attributes(xmlNodePtr node)
+{
+    int count = 0;
+
+    for (xmlAttrPtr a = node->properties; a; a = a->next) {
+        if (a->ns || !xmlStrEqual(a->name, BAD_CAST "PRI"))
+            count++;
+    }
+    return count;
+}
+
+static int same_attributes(xmlNodePtr a, xmlNodePtr b)
+{
+    if (counted_attributes(a) != counted_attributes(b))
+        return 0;
+    for (xmlAttrPtr attr = a->properties; attr; attr = attr->next) {
+        xmlChar *mine;
+        xmlChar *theirs;
+        int same;
+
+        if (!attr->ns && xmlStrEqual(attr->name, BAD_CAST "PRI"))
+            continue;
+        mine = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(attr));
+        theirs = attr->ns ? xmlGetNsProp(b, attr->name, attr->ns->href) : xmlGetNoNsProp(b, attr->name);
+        same = theirs && xmlStrEqual(mine ? mine : BAD_CAST "", theirs);
+        xmlFree(mine);
+        xmlFree(theirs);
+        if (!same)
+            return 0;
+    }
+    return 1;
+}
+
+/* What a node's content is made of: its elements, and the runs of text
+ * between them (text and CDATA joined, comments left out); whitespace runs
+ * do not count beside elements. */
+struct Piece {
+    xmlNodePtr element;
+    std::string text;
+};
+
+static void pieces_of(xmlNodePtr node, std::vector<Piece> *pieces)
+{
+    int elements = 0;
+    int in_text = 0;
+
+    for (xmlNodePtr c = node->children; c; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE) {
+            pieces->push_back(Piece{c, std::string()});
+            elements = 1;
+            in_text = 0;
+        } else if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE || c->type == XML_ENTITY_REF_NODE) {
+            xmlChar *content = xmlNodeGetContent(c);
+
+            if (!in_text)
+                pieces->push_back(Piece{NULL, std::string()});
+            pieces->back().text += text(content);
+            xmlFree(content);
+            in_text = 1;
+        }
+    }
+    if (!elements)
+        return;
+    for (size_t i = pieces->size(); i-- > 0;) {
+        const std::string &t = (*pieces)[i].text;
+
+        if (!(*pieces)[i].element && t.find_first_not_of(" \t\r\n") == std::string::npos)
+            pieces->erase(pieces->begin() + (long)i);
+    }
+}
+
+int merge_entries_equal(xmlNodePtr a, xmlNodePtr b)
+{
+    std::vector<Piece> pa;
+    std::vector<Piece> pb;
+
+    if (!a || !b || !xmlStrEqual(a->name, b->name) || !xmlStrEqual(href(a->ns), href(b->ns)) ||
+        !same_attributes(a, b))
+        return 0;
+    pieces_of(a, &pa);
+    pieces_of(b, &pb);
+    if (pa.size() != pb.size())
+        return 0;
+    for (size_t i = 0; i < pa.size(); i++) {
+        if (!pa[i].element != !pb[i].element)
+            return 0;
+        if (pa[i].element ? !merge_entries_equal(pa[i].element, pb[i].element) : pa[i].text != pb[i].text)
+            return 0;
+    }
+    return 1;
+}
+
+/* The list instance of an entry at Xpath named name: its parent's path
+ * and the name. */
+static std::string instance_of(const char *Xpath, const xmlChar *name)
+{
+    int cut = xml_path_parent_len(Xpath);
+
+    return std::string(Xpath, cut > 0 ? (size_t)cut : 0) + "/" + text(name);
+}
+
+/* Tells the tally, and the report, what became of a whole entry. */
+static void decided(enum MergeDecision kind, const char *Xpath)
+{
+    /* The entry is one setting, whose value is all of it. */
+    merge_tally_settings(1);
+    merge_tally_values(Xpath, NULL, NULL, NULL);
+    merge_tally(kind);
+}
+
+/* The first element of N's parent that is an entry named like entry. */
+static xmlNodePtr first_entry(xmlNodePtr parent, xmlNodePtr entry)
+{
+    for (xmlNodePtr c = parent->children; c; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE && xmlStrEqual(c->name, entry->name))
+            return c;
+    }
+    return NULL;
+}
+
+/* Copies the user's entry d into N: 0, WALK_SKIP when the release removed
+ * its parent, or -1. */
+static int place_user_entry(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const char *nPath, xmlNodePtr d)
+{
+    char parent[XPATH_BUF_SIZE];
+    char o_parent[XPATH_BUF_SIZE];
+    char look[LOOKUP_BUF_SIZE];
+    std::string instance = instance_of(Xpath, d->name);
+    xmlNodePtr n_parent;
+    xmlNodePtr after = NULL;
+    xmlNodePtr copy;
+
+    snprintf(parent, sizeof(parent), "%s", nPath);
+    remove_last_step(parent);
+    n_parent = first_selected(nDoc, lookup_path(parent, look));
+    if (!n_parent) {
+        snprintf(o_parent, sizeof(o_parent), "%s", Xpath);
+        remove_last_step(o_parent);
+        if (first_selected(oDoc, lookup_path(o_parent, look)))
+            return WALK_SKIP;   /* the release removed the whole list */
+        if (xml_create_node_path_if_possible_with_attr(nDoc, parent) == 0)
+            n_parent = first_selected(nDoc, lookup_path(parent, look));
+        if (!n_parent)
+            return -1;
+    }
+    auto last = last_in_result.find(instance);
+    if (last != last_in_result.end() && last->second->parent == n_parent)
+        after = last->second;
+    copy = xml_insert_copy(nDoc, n_parent, after, after ? NULL : first_entry(n_parent, d), d);
+    if (!copy)
+        return -1;
+    matched.insert(copy);
+    last_in_result[instance] = copy;
+    return 0;
+}
+
+int merge_entry(XmlState *nDoc, XmlState *oDoc, char *Xpath, xmlTextReaderPtr reader, const KeyList *list)
+{
+    char placed[XPATH_BUF_SIZE];
+    char look[LOOKUP_BUF_SIZE];
+    char *nPath = placement_path(Xpath, placed);
+    xmlNodePtr d = xmlTextReaderExpand(reader);
+    xmlNodePtr n = first_selected(nDoc, lookup_path(nPath, look));
+    xmlNodePtr o = first_selected(oDoc, lookup_path(Xpath, look));
+    int rc;
+
+    if (!d)
+        return WALK_FAIL;
+    if (n) {
+        matched.insert(n);
+        last_in_result[instance_of(Xpath, d->name)] = n;
+        return merge_element_attributes(nDoc, Xpath, n, o, d, list) == 0 ? WALK_ENTER : WALK_FAIL;
+    }
+    if (o) {
+        decided(MERGE_ENTRY_RELEASE_REMOVED, Xpath);
+        console_log(0, "%s:++++Entry removed by the release (Xpath=%s)\n", __func__, Xpath);
+        if (merge_conflicts == MERGE_CONFLICTS_FAIL && !merge_entries_equal(o, d)) {
+            console_log(0, "%s: ###Error both changed (Xpath=%s): the release removed the entry that D changed\n",
+                        __func__, Xpath);
+            merge_refuse_setting();
+        }
+        return WALK_SKIP;
+    }
+    if (!keep_local_tags) {
+        decided(MERGE_ENTRY_LOCAL_DROPPED, Xpath);
+        console_log(0, "%s:++++Discard local entry found in D (Xpath=%s)\n", __func__, Xpath);
+        return WALK_SKIP;
+    }
+    rc = place_user_entry(nDoc, oDoc, Xpath, nPath, d);
+    if (rc < 0) {
+        console_log(0, "%s: ###Error cannot add the entry of D (Xpath=%s)\n", __func__, Xpath);
+        return WALK_FAIL;
+    }
+    if (rc == WALK_SKIP) {
+        decided(MERGE_ENTRY_RELEASE_REMOVED, Xpath);
+        console_log(0, "%s:++++Entry removed by the release with its list (Xpath=%s)\n", __func__, Xpath);
+        return WALK_SKIP;
+    }
+    decided(MERGE_ENTRY_LOCAL_KEPT, Xpath);
+    console_log(0, "%s:++++Local entry found in D (Xpath=%s)\n", __func__, Xpath);
+    return WALK_SKIP;
+}
+
+int merge_list_end(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const KeyList *list)
+{
+    char parent_copy[XPATH_BUF_SIZE];
+    char placed[XPATH_BUF_SIZE];
+    char look[LOOKUP_BUF_SIZE];
+    char step[XPATH_BUF_SIZE];
+    char path[XPATH_BUF_SIZE];
+    const char *name = strrchr(list->path, '/') + 1;
+    const char *nParent;
+    xmlNodePtr n_parent;
+    xmlNodePtr next;
+    int field;
+
+    snprintf(parent_copy, sizeof(parent_copy), "%s", Xpath);
+    nParent = placement_path(parent_copy, placed);
+    last_in_result.erase(std::string(Xpath) + "/" + name);
+    n_parent = first_selected(nDoc, lookup_path(nParent, look));
+    for (xmlNodePtr c = n_parent ? n_parent->children : NULL; c; c = next) {
+        xmlNodePtr o;
+        int len;
+
+        next = c->next;
+        if (c->type != XML_ELEMENT_NODE || !xmlStrEqual(c->name, BAD_CAST name) || matched.count(c) ||
+            keys_entry_step(c, list, step, sizeof(step), &field) != 0)
+            continue;
+        /* D lacks it: O's entry of the same key says whether D had it. */
+        len = snprintf(path, sizeof(path), "%s/%s", Xpath, step);
+        if (len < 0 || (size_t)len >= sizeof(path))
+            continue;
+        o = first_selected(oDoc, lookup_path(path, look));
+        if (!o)
+            continue;   /* the release's own */
+        len = snprintf(path, sizeof(path), "%s/%s", nParent, step);
+        if (len < 0 || (size_t)len >= sizeof(path))
+            continue;
+        if (merge_entries_equal(o, c)) {
+            decided(MERGE_ENTRY_USER_DELETED, path);
+            console_log(0, "%s:++++Entry deleted in D (Xpath=%s)\n", __func__, path);
+            if (xml_remove_node(nDoc, c) != 0) {
+                console_log(0, "%s: ###Error cannot remove %s\n", __func__, path);
+                return 1;
+            }
+        } else {
+            decided(MERGE_ENTRY_RESTORED, path);
+            console_log(0, "%s:++++Entry deleted in D, changed by the release--Keep N(Xpath=%s)\n", __func__, path);
+        }
+    }
+    return 0;
+}
