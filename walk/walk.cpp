@@ -202,6 +202,31 @@ static int end_of_lists(int depth, const char *Xpath, XmlState *nDoc, XmlState *
     return 0;
 }
 
+/* Whether the element at depth, node in the tree, is the parent of a
+ * declared list with no entry left: no element inside and no text but
+ * whitespace.  It is not an empty value but a list the user emptied, so
+ * the walk goes through it and its end tells the lists that they ended. */
+static int emptied_list_parent(int depth, xmlNodePtr node)
+{
+    size_t len;
+    int holds = 0;
+
+    if (!declared_lists || depth < 0 || depth >= NAMES_MAX_DEPTH || names_end[depth] == NAMES_UNKNOWN || !node)
+        return 0;
+    len = names_end[depth];
+    for (int i = 0; i < declared_lists->count && !holds; i++)
+        holds = list_of_parent(&declared_lists->lists[i], len);
+    if (!holds)
+        return 0;
+    for (xmlNodePtr c = node->children; c; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE || c->type == XML_ENTITY_REF_NODE || c->type == XML_CDATA_SECTION_NODE)
+            return 0;
+        if (c->type == XML_TEXT_NODE && !xmlIsBlankNode(c))
+            return 0;
+    }
+    return 1;
+}
+
 int walk_step_is_keyed(const char *path, const char *step, const char *end)
 {
     char walked[KEYS_PATH_SIZE];
@@ -490,7 +515,9 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
         /* Decided, or failed, above. */
     } else if (xmlTextReaderIsEmptyElement(reader) == 1) {
         console_log(2, "%s: Detected Self closing tag: %s\n", "processNode", Xpath);
-        if (process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0 || end_of_lists(depth, Xpath, nDoc, oDoc) != 0)
+        if ((!emptied_list_parent(depth, xmlTextReaderExpand(reader)) &&
+             process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0) ||
+            end_of_lists(depth, Xpath, nDoc, oDoc) != 0)
             failed = 1;
         /* No end node follows a self-closing element. */
         remove_last_step(Xpath);
@@ -499,7 +526,9 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
         /* A leaf only when nothing at all lies between its tags. */
         xmlNodePtr node = xmlTextReaderExpand(reader);
 
-        if (node && !node->children) {
+        if (emptied_list_parent(depth, node)) {
+            /* Walked through; its end node ends its lists. */
+        } else if (node && !node->children) {
             console_log(2, "%s: Detected Empty tag: %s\n", "processNode", Xpath);
             if (process_tag_early(reader, Xpath, nXpath, nDoc, oDoc) != 0)
                 failed = 1;
