@@ -688,7 +688,7 @@ extern "C" int xml_set_attribute_of(XmlState *state, xmlNodePtr node, xmlNsPtr n
 {
     if (!state || !state->pDoc || !node || node->type != XML_ELEMENT_NODE || !local)
         return -1;
-    xmldata_index_attributes_changing(state->pDoc, node);
+    xmldata_index_attribute_changing(state->pDoc, node, ns, local, value != NULL);
     if (value)
         return xmlSetNsProp(node, ns, BAD_CAST local, value) ? 0 : -1;
     return xmlUnsetNsProp(node, ns, BAD_CAST local) == 0 ? 0 : -1;

@@ -889,35 +889,85 @@ out:
     return entry;
 }
 
+/* The group of member in the entry of list, its parent, when list has an
+ * entry; *unknown set when member's group cannot be named. */
+static NameGroup *entry_group(IndexDoc *ix, xmlNodePtr list, xmlNodePtr member, int *unknown)
+{
+    char key[32];
+    char buf[INDEX_MAX_EXPR];
+    xmlHashTablePtr entry;
+    const xmlChar *name;
+
+    *unknown = 0;
+    if (!ix->parents || !list)
+        return NULL;
+    parent_key(list, key, sizeof(key));
+    entry = static_cast<xmlHashTablePtr>(xmlHashLookup(ix->parents, BAD_CAST key));
+    if (!entry)
+        return NULL;
+    name = group_key_of(member->name, member->ns ? (member->ns->href ? member->ns->href : BAD_CAST "") : NULL, buf,
+                        sizeof(buf));
+    if (!name) {
+        *unknown = 1;
+        return NULL;
+    }
+    return static_cast<NameGroup *>(xmlHashLookup(entry, name));
+}
+
+/* Whether one of group's keys tests a field named name: a child's text
+ * when child is set, an attribute otherwise. */
+static int key_names_field(const NameGroup *group, const xmlChar *name, int child)
+{
+    static const char separator[] = {KEY_SEPARATOR, '\0'};
+    size_t want = strlen(reinterpret_cast<const char *>(name));
+
+    for (const AttrKey *key = group->keys; key; key = key->next) {
+        const char *part = reinterpret_cast<const char *>(key->name);
+
+        for (;;) {
+            size_t len = strcspn(part, separator);
+            int is_child = part[0] == '/';
+
+            if (is_child == (child != 0) && len - (size_t)is_child == want &&
+                strncmp(part + is_child, reinterpret_cast<const char *>(name), want) == 0)
+                return 1;
+            if (part[len] == '\0')
+                break;
+            part += len + 1;
+        }
+    }
+    return 0;
+}
+
 /*
  * An edit inside an element can change the key of an entry above it, when
- * a key tests a child's text: the entries of the parents whose groups hold
- * such keys are forgotten, from node up.
+ * a key tests a child's text.  From node up, the entry of a list is
+ * forgotten when the edit is inside a member's key child, or when node is
+ * itself a member whose content changes.  Edits elsewhere in an entry
+ * leave the list's lookup as it is.
  */
 static void forget_keyed_ancestors(IndexDoc *ix, xmlNodePtr node)
 {
+    NameGroup *group;
+    int unknown;
+
     if (!ix->child_keyed)
         return;
+    if (node->type == XML_ELEMENT_NODE && node->parent) {
+        group = entry_group(ix, node->parent, node, &unknown);
+        if (unknown || (group && group->child_keyed))
+            forget_parent(ix, node->parent);
+    }
     for (xmlNodePtr y = node; y && y->parent && y->parent->parent; y = y->parent) {
         xmlNodePtr member = y->parent;
-        xmlNodePtr list = member->parent;
-        char key[32];
-        char buf[INDEX_MAX_EXPR];
-        xmlHashTablePtr entry;
-        const xmlChar *name;
-        NameGroup *group;
 
         if (!ix->parents || member->type != XML_ELEMENT_NODE)
             return;
-        parent_key(list, key, sizeof(key));
-        entry = static_cast<xmlHashTablePtr>(xmlHashLookup(ix->parents, BAD_CAST key));
-        if (!entry)
+        if (y->type != XML_ELEMENT_NODE)
             continue;
-        name = group_key_of(member->name, member->ns ? (member->ns->href ? member->ns->href : BAD_CAST "") : NULL,
-                            buf, sizeof(buf));
-        group = name ? static_cast<NameGroup *>(xmlHashLookup(entry, name)) : NULL;
-        if (!name || (group && group->child_keyed))
-            forget_parent(ix, list);
+        group = entry_group(ix, member->parent, member, &unknown);
+        if (unknown || (group && group->child_keyed && key_names_field(group, y->name, 1)))
+            forget_parent(ix, member->parent);
     }
 }
 
@@ -990,12 +1040,25 @@ void xmldata_index_inserted(xmlDocPtr doc, xmlNodePtr parent)
         forget_parent(ix, parent);
 }
 
-void xmldata_index_attributes_changing(xmlDocPtr doc, xmlNodePtr element)
+void xmldata_index_attribute_changing(xmlDocPtr doc, xmlNodePtr element, xmlNsPtr ns, const char *local, int stays)
 {
     IndexDoc *ix = index_of(doc);
+    NameGroup *group;
+    int unknown;
+    int had = 0;
 
-    /* The element's parent keeps the values of its attributes. */
-    if (ix && ix->parents && element)
+    if (!ix || !ix->parents || !element || !local)
+        return;
+    /* The element's parent keeps the values of its attributes, and the
+     * number of them, for the keys that test them.  A new value of an
+     * attribute that no key tests changes neither. */
+    group = element->parent ? entry_group(ix, element->parent, element, &unknown) : NULL;
+    if (!group && !unknown)
+        return;
+    for (xmlAttrPtr a = element->properties; a && !had; a = a->next)
+        had = !a->ns && same_name(a->name, local);
+    if (unknown || ns || had != (stays != 0) ||
+        key_names_field(group, BAD_CAST local, 0))
         forget_parent(ix, element->parent);
 }
 

@@ -24,8 +24,9 @@ void xmldata_index_content_changing(xmlDocPtr doc, xmlNodePtr node);
  * (or several were). */
 void xmldata_index_inserted(xmlDocPtr doc, xmlNodePtr parent);
 
-/* An attribute of element is about to be set, added or removed. */
-void xmldata_index_attributes_changing(xmlDocPtr doc, xmlNodePtr element);
+/* element's attribute local (in namespace ns, or none) is about to be
+ * set, added or removed; stays is 0 when it is removed. */
+void xmldata_index_attribute_changing(xmlDocPtr doc, xmlNodePtr element, xmlNsPtr ns, const char *local, int stays);
 
 /* node is about to be unlinked and freed with everything below it. */
 void xmldata_index_removing(xmlDocPtr doc, xmlNodePtr node);
