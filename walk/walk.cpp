@@ -592,6 +592,44 @@ int processNode(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nD
     }
 }
 
+/* Whether element node or an element below it declares a namespace. */
+static int binds_namespaces(xmlNodePtr node)
+{
+    if (!node || node->nsDef)
+        return 1;
+    for (xmlNodePtr c = node->children; c; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE && binds_namespaces(c))
+            return 1;
+    }
+    return 0;
+}
+
+/* Whether the check of the lists can pass over the element the reader is
+ * on: no declared list's path goes through it, and it binds no namespace
+ * that could change the steps after it. */
+static int check_passes_over(xmlTextReaderPtr reader)
+{
+    int depth = xmlTextReaderDepth(reader);
+    const char *local = reinterpret_cast<const char *>(xmlTextReaderConstLocalName(reader));
+    size_t base;
+    size_t len;
+
+    if (xmlTextReaderNodeType(reader) != READER_ELEMENT || depth <= 0 || depth >= NAMES_MAX_DEPTH || !local)
+        return 0;
+    base = names_end[depth - 1];
+    if (base == NAMES_UNKNOWN)
+        return 0;
+    len = strlen(local);
+    for (int i = 0; i < declared_lists->count; i++) {
+        const char *p = declared_lists->lists[i].path;
+
+        if (strncmp(p, names, base) == 0 && p[base] == '/' && strncmp(p + base + 1, local, len) == 0 &&
+            (p[base + 1 + len] == '\0' || p[base + 1 + len] == '/'))
+            return 0;
+    }
+    return !binds_namespaces(xmlTextReaderExpand(reader));
+}
+
 /* The walk that checks the keys of a loaded file decides nothing. */
 static int check_leaf(XmlState *nDoc, XmlState *oDoc, char *Xpath, char *nXpath, xmlTextReaderPtr reader)
 {
@@ -615,6 +653,7 @@ int walk_check_lists(XmlState *doc, const char *file)
     const char *running_file = walk_file;
     int level = verbose_level;
     xmlTextReaderPtr reader;
+    int skip_depth = -1;
     int failed = 0;
     int ret;
 
@@ -634,8 +673,22 @@ int walk_check_lists(XmlState *doc, const char *file)
     walk_file = file;
     if (verbose_level > 1)
         verbose_level = 1;
-    while (!failed && (ret = xmlTextReaderRead(reader)) == 1)
-        failed = processNode(reader, Xpath, nXpath, NULL, NULL) != 0;
+    while (!failed && (ret = xmlTextReaderRead(reader)) == 1) {
+        int depth = xmlTextReaderDepth(reader);
+
+        /* Only the elements on the way to a list's entries, and the
+         * entries, have keys to check: the others are passed over, up to
+         * their end. */
+        if (skip_depth >= 0) {
+            if (depth == skip_depth && xmlTextReaderNodeType(reader) == READER_END_ELEMENT)
+                skip_depth = -1;
+        } else if (check_passes_over(reader)) {
+            if (xmlTextReaderIsEmptyElement(reader) != 1)
+                skip_depth = depth;
+        } else {
+            failed = processNode(reader, Xpath, nXpath, NULL, NULL) != 0;
+        }
+    }
     verbose_level = level;
     callbacks = running;
     walk_file = running_file;
