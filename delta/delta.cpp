@@ -349,44 +349,57 @@ const WalkCallbacks delta_walk_callbacks = {
     delta_leaf, delta_root, NULL, "handle_empty_tag_in_src_file()", delta_entry, NULL,
 };
 
-int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
+/* The walk of walked_file against loaded_file, whose document is held
+ * when it was loaded already (and stays the caller's). */
+static int read_through(const char *walked_file, const char *loaded_file, XmlState *held)
 {
     char Xpath[XPATH_BUF_SIZE];
     char nXpath[XPATH_BUF_SIZE];
-    XmlState *handle;
+    XmlState *handle = held;
     int fault;
     int result;
 
     memset(Xpath, 0, sizeof(Xpath));
     memset(nXpath, 0, sizeof(nXpath));
-    xml_lib_setup();
-    handle = xml_init();
     if (!handle) {
-        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
-        return 1;
-    }
-    fault = xmldata_load_input(handle, loaded_file);
-    if (fault == 0)
-        fault = expand_for_walk(handle);
-    if (fault != 0) {
-        report_input_fault(__func__, loaded_file, fault);
-        console_log(0, "%s: ###Error failed to load dest xml file\n", __func__);
-        xml_fini(handle);
-        return 1;
+        xml_lib_setup();
+        handle = xml_init();
+        if (!handle) {
+            console_log(0, "%s: ###Error failed to create xml state\n", "xml_read_through_src_file");
+            return 1;
+        }
+        fault = xmldata_load_input(handle, loaded_file);
+        if (fault == 0)
+            fault = expand_for_walk(handle);
+        if (fault != 0) {
+            report_input_fault("xml_read_through_src_file", loaded_file, fault);
+            console_log(0, "%s: ###Error failed to load dest xml file\n", "xml_read_through_src_file");
+            xml_fini(handle);
+            return 1;
+        }
     }
     result = streamFile(walked_file, 0, Xpath, nXpath, handle, NULL, &delta_walk_callbacks);
-    xml_fini(handle);
-    xmlCleanupParser();
+    if (!held) {
+        xml_fini(handle);
+        xmlCleanupParser();
+    }
     return result;
 }
 
-/* Loads file as the walk would and checks its declared lists: 0, or 1. */
-static int check_lists_of(const char *file)
+int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
+{
+    return read_through(walked_file, loaded_file, NULL);
+}
+
+/* Loads file as the walk would and checks its declared lists: 0, or 1.
+ * The loaded file is kept in *held for the walk that loads it again. */
+static int check_lists_of(const char *file, XmlState **held)
 {
     XmlState *handle;
     int fault;
     int result;
 
+    *held = NULL;
     if (!walk_lists())
         return 0;
     xml_lib_setup();
@@ -404,7 +417,10 @@ static int check_lists_of(const char *file)
         return 0;
     }
     result = walk_check_lists(handle, file);
-    xml_fini(handle);
+    if (result == 0)
+        *held = handle;
+    else
+        xml_fini(handle);
     return result;
 }
 
@@ -418,8 +434,21 @@ void reset_delta_state(void)
     delta_old_value = NULL;
 }
 
+/* Frees the documents the checks of the lists kept. */
+static void release_held(XmlState *src, XmlState *loaded)
+{
+    if (src)
+        xml_fini(src);
+    if (loaded)
+        xml_fini(loaded);
+    if (src || loaded)
+        xmlCleanupParser();
+}
+
 int xml_create_xpath_delta(const char *src_file, const char *new_file, const char *delta_file)
 {
+    XmlState *held_src = NULL;
+    XmlState *held_new = NULL;
     int result;
     int rc;
 
@@ -431,20 +460,26 @@ int xml_create_xpath_delta(const char *src_file, const char *new_file, const cha
 
     /* Entries that cannot be matched by their key are refused before the
      * delta file is made. */
-    if (check_lists_of(src_file) != 0 || check_lists_of(new_file) != 0)
+    if (check_lists_of(src_file, &held_src) != 0)
         return 1;
+    if (check_lists_of(new_file, &held_new) != 0) {
+        release_held(held_src, NULL);
+        return 1;
+    }
     rc = open_delta_file(delta_file);
     if (rc == -2) {
         console_log(0, "%s: ###Error not a regular file, refused:%s\n", __func__, delta_file);
+        release_held(held_src, held_new);
         return 1;
     }
     if (rc != 0) {
         console_log(0, "%s: ###Error cannot create file:%s\n", __func__, show_str(delta_file));
+        release_held(held_src, held_new);
         return 1;
     }
 
     /* First walk: the source file against the new one. */
-    result = xml_read_through_src_file(src_file, new_file);
+    result = read_through(src_file, new_file, held_new);
     if (result != 0) {
         result = 1;
         console_log(0, "%s: ###Error xml_read_through_src_file() failed\n", __func__);
@@ -454,8 +489,9 @@ int xml_create_xpath_delta(const char *src_file, const char *new_file, const cha
         console_log(1, "-----------------------------------------\n");
         delta_add_pass = 1;
         clear_xpath_maps();
-        result = xml_read_through_src_file(new_file, src_file);
+        result = read_through(new_file, src_file, held_src);
     }
+    release_held(held_src, held_new);
 
     /* Only a run that went through replaces the delta file, and only one
      * that found a delta; a failed run leaves the earlier file. */

@@ -474,7 +474,8 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
     mapAttr.clear();
     mapAttrNs.clear();
     memset(step, 0, sizeof(step));
-    snprintf(step, sizeof(step), "%s", str(current_tag));
+    /* Cut at the buffer's end, like every step that cannot fit. */
+    memcpy(step, str(current_tag), strnlen(str(current_tag), sizeof(step) - 1));
     /* The element's step names its namespace itself where its prefix (or
      * the default) was bound to another one before in this file. */
     if (register_binding(docs, xmlTextReaderConstPrefix(reader), xmlTextReaderConstNamespaceUri(reader)) == 1) {

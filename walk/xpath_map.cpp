@@ -26,16 +26,37 @@ std::map<std::string, std::string> mapAttrNs;
 int append_xpath_step(const char *step, char *path)
 {
     size_t len = strlen(path);
-    int written;
+    const char *s = show_str(step);
+    size_t n = strlen(s);
 
     /* Leaves room for the index that find_and_add_xpath_to_map adds. */
-    if (len >= XPATH_BUF_SIZE - 1)
+    if (len + 1 + n >= XPATH_BUF_SIZE - 1)
         return -1;
-    written = snprintf(path + len, XPATH_BUF_SIZE - 1 - len, "/%s", show_str(step));
-    if (written < 0 || (size_t)written >= XPATH_BUF_SIZE - 1 - len) {
-        path[len] = '\0';
+    path[len] = '/';
+    memcpy(path + len + 1, s, n + 1);
+    return 0;
+}
+
+/* Appends "[k]" (k > 0) to path, a buffer of XPATH_BUF_SIZE: 0, or -1 with
+ * path unchanged when it does not fit. */
+static int append_position(char *path, int k)
+{
+    char digits[16];
+    size_t n = 0;
+    size_t len = strlen(path);
+    unsigned v = (unsigned)k;
+
+    do {
+        digits[n++] = (char)('0' + v % 10);
+        v /= 10;
+    } while (v && n < sizeof(digits));
+    if (len + n + 2 >= XPATH_BUF_SIZE)
         return -1;
-    }
+    path[len++] = '[';
+    while (n)
+        path[len++] = digits[--n];
+    path[len++] = ']';
+    path[len] = '\0';
     return 0;
 }
 
@@ -491,7 +512,6 @@ int find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *n
     size_t parent_len = strlen(Xpath);
     int prior = 0;
     int count;
-    int written;
     int fits;
 
     /* The indexed path must fit whole, or the walk would go on with a path
@@ -500,8 +520,9 @@ int find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *n
     if (fits) {
         /* Earlier siblings under this parent instance with the same step. */
         prior = mapXpath[Xpath];
-        written = snprintf(NULL, 0, "%s[%d]", Xpath, prior + 1);
-        fits = written >= 0 && written < XPATH_BUF_SIZE;
+        fits = append_position(Xpath, prior + 1) == 0;
+        /* Indexed below, once the step is compared. */
+        Xpath[parent_len + 1 + strlen(step)] = '\0';
     }
     if (!fits) {
         console_log(0, "%s: ###Error the step of element %s does not fit after a path of %d bytes\n", __func__, name,
@@ -522,16 +543,18 @@ int find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *n
     console_log(2, "%s: Before nXpath: %s\n", __func__, nXpath);
 
     mapXpath[Xpath] = count;
-    snprintf(step, XPATH_BUF_SIZE, "%s[%d]", Xpath, count);
-    snprintf(Xpath, XPATH_BUF_SIZE, "%s", step);
+    append_position(Xpath, count);
 
     auto it = mapNXpath.find(nXpath);
     if (it == mapNXpath.end()) {
         mapNXpath[nXpath] = 1;
     } else {
         it->second++;
-        snprintf(step, XPATH_BUF_SIZE, "%s[%d]", nXpath, it->second);
-        snprintf(nXpath, XPATH_BUF_SIZE, "%s", step);
+        /* nXpath is only shown: an index that does not fit is cut. */
+        if (append_position(nXpath, it->second) != 0) {
+            snprintf(step, XPATH_BUF_SIZE, "%s[%d]", nXpath, it->second);
+            snprintf(nXpath, XPATH_BUF_SIZE, "%s", step);
+        }
     }
     console_log(2, "%s: Xpath after index: %s\n", __func__, Xpath);
     console_log(2, "%s: nXpath after index: %s\n", __func__, nXpath);

@@ -725,7 +725,12 @@ static int join_terms(const Step *st, int values, char *buf, size_t size)
         const char *part = values ? st->terms[i].value : st->terms[i].attr;
 
         if (!values && st->terms[i].child) {
-            snprintf(marked, sizeof(marked), "/%s", part);
+            size_t n = strlen(part);
+
+            if (n + 2 > sizeof(marked))
+                return -1;
+            marked[0] = '/';
+            memcpy(marked + 1, part, n + 1);
             part = marked;
         }
         if (join_part(buf, size, &len, part, i == st->nterms - 1) != 0)
