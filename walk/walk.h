@@ -12,6 +12,7 @@
 #define XMLCFG_WALK_H
 
 #include <map>
+#include <unordered_map>
 #include <string>
 
 #include <libxml/xmlreader.h>
@@ -25,8 +26,8 @@
 extern xmlChar *current_tag;
 
 /* Occurrence counts keyed by a path whose last step has no index yet. */
-extern std::map<std::string, int> mapXpath;
-extern std::map<std::string, int> mapNXpath;
+extern std::unordered_map<std::string, int> mapXpath;
+extern std::unordered_map<std::string, int> mapNXpath;
 /* Attributes (except PRI) of the most recently started element. */
 extern std::map<std::string, std::string> mapAttr;
 /* The namespaces of its prefixed attributes, by the names in mapAttr. */

@@ -18,8 +18,8 @@
 
 #include "../common/banned.h"
 
-std::map<std::string, int> mapXpath;
-std::map<std::string, int> mapNXpath;
+std::unordered_map<std::string, int> mapXpath;
+std::unordered_map<std::string, int> mapNXpath;
 std::map<std::string, std::string> mapAttr;
 std::map<std::string, std::string> mapAttrNs;
 

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <map>
+#include <unordered_map>
 #include <string>
 
 #include "run_state.h"
@@ -108,7 +109,7 @@ TEST_F(Paths, IncrementRaisesOnlyATrailingNumericIndex)
     EXPECT_EQ(increment_xpath_index(buf, 1), 0);
     snprintf(buf, sizeof(buf), "/config[1]/lan[1]");
     EXPECT_EQ(increment_xpath_index(buf, 1), 0);
-    EXPECT_EQ(mapXpath, (std::map<std::string, int>{{"/config[1]/wifi", 10}, {"/config[1]/lan", 1}}));
+    EXPECT_EQ(mapXpath, (std::unordered_map<std::string, int>{{"/config[1]/wifi", 10}, {"/config[1]/lan", 1}}));
 }
 
 TEST_F(Paths, IndexedPathsReachButNeverPass1023)
