@@ -15,7 +15,7 @@ for page in "$tool_page" "$lib_page"; do
     [ -z "$warnings" ] || { printf '%s: %s\n' "$page" "$warnings" >&2; missing=1; }
 done
 text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -E UTF-8 -l "$tool_page" 2>/dev/null)
-for opt in -o -c -m -p -q -v -s -n -d -x -t -r -w --report-values --dry-run --conflicts; do
+for opt in -o -c -m -p -q -v -s -n -d -x -t -k -r -w --report-values --dry-run --conflicts; do
     grep -q -- "^ *$opt\b" <<< "$text" || { echo "option $opt not described" >&2; missing=1; }
 done
 # Every prototype line of the header names one function: in the synopsis
