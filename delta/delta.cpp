@@ -270,16 +270,6 @@ static int check_root_attribute(xmlNodePtr walked, xmlNodePtr loaded, const char
     return result;
 }
 
-/* Whether name is one of list's key attributes (list NULL: none). */
-static int is_key_attribute(const KeyList *list, const char *name)
-{
-    for (int i = 0; list && i < list->nfields; i++) {
-        if (list->fields[i].attribute && strcmp(list->fields[i].name, name) == 0)
-            return 1;
-    }
-    return 0;
-}
-
 /* Compares the attributes of the walked element with the loaded one's,
  * the key attributes of list aside: 0, or 1 when a record failed. */
 static int delta_element_attributes(xmlNodePtr walked, xmlNodePtr loaded, const char *Xpath, const KeyList *list)
@@ -299,11 +289,13 @@ static int delta_element_attributes(xmlNodePtr walked, xmlNodePtr loaded, const 
         attribute_name_after(walked, 1, after, name, sizeof(name));
         if (name[0] == '\0')
             return 0;
-        if (is_key_attribute(list, name))
+        if (keys_is_key_attribute(list, name))
             continue;
         n = snprintf(path, sizeof(path), "%s/@%s", Xpath, name);
         if (n < 0 || (size_t)n >= sizeof(path)) {
-            console_log(0, "%s: ###Error the path of attribute %s does not fit after %s\n", "delta_root_attributes",
+            console_log(0, "%s: ###Error the path of attribute %s does not fit after %s\n",
+                        /* named by the caller, which reads the element */
+                        list ? "delta_entry" : "delta_root_attributes",
                         name, Xpath);
             return 1;
         }

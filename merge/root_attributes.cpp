@@ -164,17 +164,6 @@ static int merge_root_attribute(XmlState *nDoc, xmlNodePtr n_root, xmlNodePtr o_
     return result;
 }
 
-/* Whether name is one of list's key attributes: those identify the entry
- * and are no settings of it. */
-static int is_key_attribute(const KeyList *list, const char *name)
-{
-    for (int i = 0; list && i < list->nfields; i++) {
-        if (list->fields[i].attribute && strcmp(list->fields[i].name, name) == 0)
-            return 1;
-    }
-    return 0;
-}
-
 int merge_element_attributes(XmlState *nDoc, const char *Xpath, xmlNodePtr n_node, xmlNodePtr o_node,
                              xmlNodePtr d_node, const KeyList *list)
 {
@@ -197,11 +186,13 @@ int merge_element_attributes(XmlState *nDoc, const char *Xpath, xmlNodePtr n_nod
         attribute_name_after(o_node, 1, after, name, sizeof(name));
         if (name[0] == '\0')
             return 0;
-        if (is_key_attribute(list, name))
+        if (keys_is_key_attribute(list, name))
             continue;
         len = snprintf(path, sizeof(path), "%s/@%s", Xpath, name);
         if (len < 0 || (size_t)len >= sizeof(path)) {
-            console_log(0, "%s: ###Error the path of attribute %s does not fit after %s\n", "merge_root_attributes",
+            console_log(0, "%s: ###Error the path of attribute %s does not fit after %s\n",
+                        /* named by the caller, which reads the element */
+                        list ? "merge_entry" : "merge_root_attributes",
                         name, Xpath);
             return 1;
         }

@@ -179,7 +179,10 @@ static int read_lists(xmlDocPtr doc, KeyLists *keys, KeysFault *f)
 {
     xmlNodePtr root = xmlDocGetRootElement(doc);
 
-    if (!root || root->ns || !xmlStrEqual(root->name, BAD_CAST "lists"))
+    if (root && root->ns && xmlStrEqual(root->name, BAD_CAST "lists"))
+        return fault(f, root, "the root element lists is in namespace %s, not in none",
+                     text(root->ns->href ? root->ns->href : BAD_CAST ""));
+    if (!root || !xmlStrEqual(root->name, BAD_CAST "lists"))
         return fault(f, root, "the root element is %s, not lists", root ? text(root->name) : "missing");
     if (root->properties)
         return fault(f, root, "attribute %s of lists is not known", text(root->properties->name));
@@ -190,7 +193,10 @@ static int read_lists(xmlDocPtr doc, KeyLists *keys, KeysFault *f)
 
         if (c->type != XML_ELEMENT_NODE)
             continue;
-        if (c->ns || !xmlStrEqual(c->name, BAD_CAST "list"))
+        if (c->ns && xmlStrEqual(c->name, BAD_CAST "list"))
+            return fault(f, c, "element list is in namespace %s, not in none",
+                         text(c->ns->href ? c->ns->href : BAD_CAST ""));
+        if (!xmlStrEqual(c->name, BAD_CAST "list"))
             return fault(f, c, "element %s is not known inside lists", text(c->name));
         if (keys->count == KEYS_MAX_LISTS)
             return fault(f, c, "more than %d lists", KEYS_MAX_LISTS);
@@ -376,4 +382,13 @@ int keys_entry_step(xmlNodePtr entry, const KeyList *list, char *step, size_t si
     if (rc == 0 && step_put(step, size, &used, "]", 1) != 0)
         rc = -1;
     return rc;
+}
+
+int keys_is_key_attribute(const KeyList *list, const char *name)
+{
+    for (int i = 0; list && i < list->nfields; i++) {
+        if (list->fields[i].attribute && strcmp(list->fields[i].name, name) == 0)
+            return 1;
+    }
+    return 0;
 }

@@ -64,4 +64,8 @@ const KeyList *keys_find(const KeyLists *keys, const char *path);
 #define KEYS_ENTRY_UNUSABLE 2
 int keys_entry_step(xmlNodePtr entry, const KeyList *list, char *step, size_t size, int *field);
 
+/* Whether name is one of list's key attributes (1) or not (0; list NULL:
+ * none): those identify an entry and are no settings of it. */
+int keys_is_key_attribute(const KeyList *list, const char *name);
+
 #endif

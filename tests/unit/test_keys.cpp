@@ -12,6 +12,8 @@ struct Bad { const char *text, *error; };   // error: what follows "###Error in 
 
 const Bad bad[] = {
     {"<keys/>", "line 1: the root element is keys, not lists"},
+    {"<x:lists xmlns:x=\"urn:k\"/>", "line 1: the root element lists is in namespace urn:k, not in none"},
+    {"<lists xmlns:x=\"urn:k\"><x:list path=\"/a/b\" key=\"n\"/></lists>", "line 1: element list is in namespace urn:k, not in none"},
     {"<lists a=\"1\"/>", "line 1: attribute a of lists is not known"},
     {"<lists>\n<entry/></lists>", "line 2: element entry is not known inside lists"},
     {"<lists>x</lists>", "line 1: text is not allowed inside lists"},
