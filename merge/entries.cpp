@@ -259,6 +259,29 @@ int merge_entry(XmlState *nDoc, XmlState *oDoc, char *Xpath, xmlTextReaderPtr re
     return WALK_SKIP;
 }
 
+/* The prefix (into buf; "" for none) under which D's walk writes the
+ * namespace of N's entry c of the list instance whose parent is n_parent
+ * and whose parent's path in D is Xpath: the prefix of that path's last
+ * step when the entry is in its parent's namespace, as entries are; c's
+ * own otherwise.  The files may write one namespace with other prefixes. */
+static const xmlChar *prefix_in_d(const char *Xpath, xmlNodePtr n_parent, xmlNodePtr c, char *buf, size_t size)
+{
+    int cut = xml_path_parent_len(Xpath);
+    const char *last = Xpath + (cut > 0 ? cut : 0) + 1;
+    size_t name_len = strcspn(last, "[");
+    const char *colon = static_cast<const char *>(memchr(last, ':', name_len));
+
+    if (cut < 0 || !n_parent || !xmlStrEqual(href(c->ns), href(n_parent->ns)) || last[0] == '*' ||
+        (colon && (size_t)(colon - last) >= size))
+        return c->ns ? c->ns->prefix : NULL;
+    buf[0] = '\0';
+    if (colon) {
+        memcpy(buf, last, (size_t)(colon - last));
+        buf[colon - last] = '\0';
+    }
+    return BAD_CAST buf;
+}
+
 int merge_list_end(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const KeyList *list)
 {
     char parent_copy[XPATH_BUF_SIZE];
@@ -266,6 +289,7 @@ int merge_list_end(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const KeyL
     char look[LOOKUP_BUF_SIZE];
     char step[XPATH_BUF_SIZE];
     char path[XPATH_BUF_SIZE];
+    char prefix[XPATH_BUF_SIZE];
     const char *name = strrchr(list->path, '/') + 1;
     const char *nParent;
     xmlNodePtr n_parent;
@@ -282,7 +306,8 @@ int merge_list_end(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const KeyL
 
         next = c->next;
         if (c->type != XML_ELEMENT_NODE || !xmlStrEqual(c->name, BAD_CAST name) || matched.count(c) ||
-            keys_entry_step(c, list, step, sizeof(step), &field) != 0)
+            keys_entry_step_as(c, prefix_in_d(Xpath, n_parent, c, prefix, sizeof(prefix)), list, step, sizeof(step),
+                               &field) != 0)
             continue;
         /* D lacks it: O's entry of the same key says whether D had it. */
         len = snprintf(path, sizeof(path), "%s/%s", Xpath, step);

@@ -323,14 +323,19 @@ static int is_space(char c)
 
 int keys_entry_step(xmlNodePtr entry, const KeyList *list, char *step, size_t size, int *field)
 {
+    /* The name as the file writes it, as in every other step of the walk. */
+    return keys_entry_step_as(entry, entry->ns ? entry->ns->prefix : NULL, list, step, size, field);
+}
+
+int keys_entry_step_as(xmlNodePtr entry, const xmlChar *prefix, const KeyList *list, char *step, size_t size,
+                       int *field)
+{
     size_t used = 0;
     int rc = 0;
 
     step[0] = '\0';
-    /* The name as the file writes it, as in every other step of the walk. */
-    if (entry->ns && entry->ns->prefix &&
-        (step_put(step, size, &used, text(entry->ns->prefix), strlen(text(entry->ns->prefix))) != 0 ||
-         step_put(step, size, &used, ":", 1) != 0))
+    if (prefix && prefix[0] &&
+        (step_put(step, size, &used, text(prefix), strlen(text(prefix))) != 0 || step_put(step, size, &used, ":", 1) != 0))
         return -1;
     if (step_put(step, size, &used, text(entry->name), strlen(text(entry->name))) != 0)
         return -1;

@@ -63,6 +63,10 @@ const KeyList *keys_find(const KeyLists *keys, const char *path);
 #define KEYS_ENTRY_MISSING 1
 #define KEYS_ENTRY_UNUSABLE 2
 int keys_entry_step(xmlNodePtr entry, const KeyList *list, char *step, size_t size, int *field);
+/* The same, with entry's name under prefix (NULL or "": none) instead of
+ * its own: the step of another file's entry as this file writes it. */
+int keys_entry_step_as(xmlNodePtr entry, const xmlChar *prefix, const KeyList *list, char *step, size_t size,
+                       int *field);
 
 /* Whether name is one of list's key attributes (1) or not (0; list NULL:
  * none): those identify an entry and are no settings of it. */
