@@ -329,6 +329,11 @@ int merge_list_end(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const KeyL
         } else {
             decided(MERGE_ENTRY_RESTORED, path);
             console_log(0, "%s:++++Entry deleted in D, changed by the release--Keep N(Xpath=%s)\n", __func__, path);
+            if (merge_conflicts == MERGE_CONFLICTS_FAIL) {
+                console_log(0, "%s: ###Error both changed (Xpath=%s): D deleted the entry that the release changed\n",
+                            __func__, path);
+                merge_refuse_setting();
+            }
         }
     }
     return 0;
