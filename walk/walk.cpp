@@ -107,15 +107,42 @@ static void step_append_literal(char *step, const char *value)
  * binding winning: 1 when the prefix was bound to another namespace
  * before, 0 otherwise.
  */
+/* The binding register_binding made last for the documents of the walk
+ * running now; a binding, once made, stays, so the same one again changes
+ * nothing.  Forgotten whenever a walk starts. */
+static struct {
+    int valid;
+    XmlState *docs[2];
+    char prefix[64];
+    char uri[512];
+} last_binding;
+
+static int same_binding(XmlState **docs, const char *prefix, const char *uri)
+{
+    return last_binding.valid && last_binding.docs[0] == docs[0] && last_binding.docs[1] == docs[1] &&
+           strcmp(last_binding.prefix, prefix) == 0 && strcmp(last_binding.uri, uri) == 0;
+}
+
 static int register_binding(XmlState **docs, const xmlChar *prefix, const xmlChar *uri)
 {
+    const char *p = prefix ? reinterpret_cast<const char *>(prefix) : "";
+    const char *u = uri ? reinterpret_cast<const char *>(uri) : "";
     int other = 0;
 
+    if (same_binding(docs, p, u))
+        return 0;
     for (int i = 0; i < 2; i++) {
         if (xml_is_loaded(docs[i]) &&
             xml_set_path_namespace(docs[i], reinterpret_cast<const char *>(prefix),
                                    reinterpret_cast<const char *>(uri)) == 1)
             other = 1;
+    }
+    last_binding.valid = !other && strlen(p) < sizeof(last_binding.prefix) && strlen(u) < sizeof(last_binding.uri);
+    if (last_binding.valid) {
+        last_binding.docs[0] = docs[0];
+        last_binding.docs[1] = docs[1];
+        memcpy(last_binding.prefix, p, strlen(p) + 1);
+        memcpy(last_binding.uri, u, strlen(u) + 1);
     }
     return other;
 }
@@ -260,6 +287,7 @@ int walk_step_is_keyed(const char *path, const char *step, const char *end)
 void walk_set_callbacks(const WalkCallbacks *table)
 {
     callbacks = table;
+    last_binding.valid = 0;
 }
 
 void reset_walk_state(void)
@@ -273,6 +301,7 @@ void reset_walk_state(void)
     current_tag = NULL;
     mixed_depth = -1;
     mixed_leaf = LEAF_READER;
+    last_binding.valid = 0;
 }
 
 xmlChar *walk_leaf_value(xmlTextReaderPtr reader)
