@@ -384,14 +384,16 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
 }
 
 /* Loads file as the walk would and checks its declared lists: 0, or 1.
- * The loaded file is kept in *held for the walk that loads it again. */
+ * With held, the loaded file is kept in *held for the walk that would
+ * load it again. */
 static int check_lists_of(const char *file, XmlState **held)
 {
     XmlState *handle;
     int fault;
     int result;
 
-    *held = NULL;
+    if (held)
+        *held = NULL;
     if (!walk_lists())
         return 0;
     xml_lib_setup();
@@ -409,7 +411,7 @@ static int check_lists_of(const char *file, XmlState **held)
         return 0;
     }
     result = walk_check_lists(handle, file);
-    if (result == 0)
+    if (result == 0 && held)
         *held = handle;
     else
         xml_fini(handle);
@@ -426,20 +428,17 @@ void reset_delta_state(void)
     delta_old_value = NULL;
 }
 
-/* Frees the documents the checks of the lists kept. */
-static void release_held(XmlState *src, XmlState *loaded)
+/* Frees the document the check of the lists kept, if any. */
+static void release_held(XmlState *held)
 {
-    if (src)
-        xml_fini(src);
-    if (loaded)
-        xml_fini(loaded);
-    if (src || loaded)
+    if (held) {
+        xml_fini(held);
         xmlCleanupParser();
+    }
 }
 
 int xml_create_xpath_delta(const char *src_file, const char *new_file, const char *delta_file)
 {
-    XmlState *held_src = NULL;
     XmlState *held_new = NULL;
     int result;
     int rc;
@@ -452,21 +451,20 @@ int xml_create_xpath_delta(const char *src_file, const char *new_file, const cha
 
     /* Entries that cannot be matched by their key are refused before the
      * delta file is made. */
-    if (check_lists_of(src_file, &held_src) != 0)
+    /* The source is walked first, against the new file: the new file's
+     * document is kept for that walk, so that no more than one document is
+     * held at a time. */
+    if (check_lists_of(src_file, NULL) != 0 || check_lists_of(new_file, &held_new) != 0)
         return 1;
-    if (check_lists_of(new_file, &held_new) != 0) {
-        release_held(held_src, NULL);
-        return 1;
-    }
     rc = open_delta_file(delta_file);
     if (rc == -2) {
         console_log(0, "%s: ###Error not a regular file, refused:%s\n", __func__, delta_file);
-        release_held(held_src, held_new);
+        release_held(held_new);
         return 1;
     }
     if (rc != 0) {
         console_log(0, "%s: ###Error cannot create file:%s\n", __func__, show_str(delta_file));
-        release_held(held_src, held_new);
+        release_held(held_new);
         return 1;
     }
 
@@ -481,9 +479,11 @@ int xml_create_xpath_delta(const char *src_file, const char *new_file, const cha
         console_log(1, "-----------------------------------------\n");
         delta_add_pass = 1;
         clear_xpath_maps();
-        result = read_through(new_file, src_file, held_src);
+        release_held(held_new);
+        held_new = NULL;
+        result = read_through(new_file, src_file, NULL);
     }
-    release_held(held_src, held_new);
+    release_held(held_new);
 
     /* Only a run that went through replaces the delta file, and only one
      * that found a delta; a failed run leaves the earlier file. */
