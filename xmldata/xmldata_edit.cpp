@@ -661,7 +661,7 @@ extern "C" xmlNodePtr xml_insert_copy(XmlState *state, xmlNodePtr parent, xmlNod
     /* Every namespace the copy uses is one of this document's, declared
      * in its scope here, never one of the source's. */
     xmlReconciliateNs(state->pDoc, copy);
-    xmldata_index_inserted(state->pDoc, parent);
+    xmldata_index_inserted(state->pDoc, parent, copy);
     return copy;
 }
 

@@ -644,8 +644,10 @@ static int single_child_text(xmlNodePtr element, const char *name, char *buf, si
         if (found++)
             return INDEX_GIVE_UP;
         t = trimmed_text(c, &len, &owned);
-        if (len < size)
-            snprintf(buf, size, "%.*s", (int)len, t);
+        if (len < size) {
+            memcpy(buf, t, len);
+            buf[len] = '\0';
+        }
         xmlFree(owned);
         if (len >= size)
             return INDEX_GIVE_UP;
@@ -656,16 +658,31 @@ static int single_child_text(xmlNodePtr element, const char *name, char *buf, si
 /* Enters element, at pos of the group, under its values of key's names;
  * an element lacking one of them, or with another number of counted
  * attributes than an exact key asks for, is not entered. */
+static int key_add_at(AttrKey *key, xmlNodePtr element, int pos, Positions **added);
+
 static int key_add(AttrKey *key, xmlNodePtr element, int pos)
+{
+    return key_add_at(key, element, pos, NULL);
+}
+
+/* The same, telling in *added (when not NULL) the positions that element
+ * went into, or NULL when it went into none. */
+static int key_add_at(AttrKey *key, xmlNodePtr element, int pos, Positions **added)
 {
     char names[INDEX_MAX_EXPR];
     char joined[INDEX_MAX_EXPR];
     char text[INDEX_MAX_EXPR];
     size_t len = 0;
+    size_t names_len = strlen(reinterpret_cast<const char *>(key->name));
     char *name;
     Positions *p;
 
-    snprintf(names, sizeof(names), "%s", reinterpret_cast<const char *>(key->name));
+    if (added)
+        *added = NULL;
+    /* A key's names were joined into a buffer of this size. */
+    if (names_len >= sizeof(names))
+        return -1;
+    memcpy(names, key->name, names_len + 1);
     joined[0] = '\0';
     if (key->exact >= 0 && counted_attributes(element) != key->exact)
         return 0;
@@ -710,6 +727,8 @@ static int key_add(AttrKey *key, xmlNodePtr element, int pos)
         p->room = room;
     }
     p->pos[p->count++] = pos;
+    if (added)
+        *added = p;
     return 0;
 }
 
@@ -948,17 +967,17 @@ static int key_names_field(const NameGroup *group, const xmlChar *name, int chil
  * An edit inside an element can change the key of an entry above it, when
  * a key tests a child's text.  From node up, the entry of a list is
  * forgotten when the edit is inside a member's key child, or when node is
- * itself a member whose content changes.  Edits elsewhere in an entry
+ * itself a member whose content changes (content set).  Edits elsewhere in an entry
  * leave the list's lookup as it is.
  */
-static void forget_keyed_ancestors(IndexDoc *ix, xmlNodePtr node)
+static void forget_keyed_ancestors(IndexDoc *ix, xmlNodePtr node, int content)
 {
     NameGroup *group;
     int unknown;
 
     if (!ix->child_keyed)
         return;
-    if (node->type == XML_ELEMENT_NODE && node->parent) {
+    if (content && node->type == XML_ELEMENT_NODE && node->parent) {
         group = entry_group(ix, node->parent, node, &unknown);
         if (unknown || (group && group->child_keyed))
             forget_parent(ix, node->parent);
@@ -989,7 +1008,7 @@ void xmldata_index_appended(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child)
         forget_all(ix);
         return;
     }
-    forget_keyed_ancestors(ix, child);
+    forget_keyed_ancestors(ix, child, 0);
     if (!ix->parents)
         return;
     parent_key(parent, key, sizeof(key));
@@ -1011,7 +1030,7 @@ void xmldata_index_content_changing(xmlDocPtr doc, xmlNodePtr node)
 
     if (!ix || !ix->parents || !node)
         return;
-    forget_keyed_ancestors(ix, node);
+    forget_keyed_ancestors(ix, node, 1);
     if (!ix->parents)
         return;
     switch (node->type) {
@@ -1034,14 +1053,157 @@ void xmldata_index_content_changing(xmlDocPtr doc, xmlNodePtr node)
     }
 }
 
-void xmldata_index_inserted(xmlDocPtr doc, xmlNodePtr parent)
+/* Moves every position of a value at or after from by delta; with gone
+ * set, the position gone is dropped first. */
+typedef struct Shift {
+    int from;
+    int delta;
+    int gone;
+} Shift;
+
+static void shift_positions(void *payload, void *data, const xmlChar *name)
+{
+    Positions *p = static_cast<Positions *>(payload);
+    const Shift *sh = static_cast<const Shift *>(data);
+    int kept = 0;
+
+    (void)name;
+    for (int i = 0; i < p->count; i++) {
+        int v = p->pos[i];
+
+        if (sh->gone >= 0 && v == sh->gone)
+            continue;
+        p->pos[kept++] = v >= sh->from ? v + sh->delta : v;
+    }
+    p->count = kept;
+}
+
+/* The group of parent's entry that element belongs to, NULL when parent
+ * has no entry (*ok set: nothing to keep right) or it has no such group. */
+static NameGroup *group_of(IndexDoc *ix, xmlNodePtr parent, xmlNodePtr element, int *ok)
+{
+    char key[32];
+    char buf[INDEX_MAX_EXPR];
+    xmlHashTablePtr entry;
+    const xmlChar *name;
+
+    *ok = 0;
+    parent_key(parent, key, sizeof(key));
+    entry = static_cast<xmlHashTablePtr>(xmlHashLookup(ix->parents, BAD_CAST key));
+    if (!entry) {
+        *ok = 1;
+        return NULL;
+    }
+    name = group_key_of(element->name, element->ns ? (element->ns->href ? element->ns->href : BAD_CAST "") : NULL,
+                        buf, sizeof(buf));
+    return name ? static_cast<NameGroup *>(xmlHashLookup(entry, name)) : NULL;
+}
+
+/* Whether a and b are elements of the same group. */
+static int same_group(xmlNodePtr a, xmlNodePtr b)
+{
+    if (a->type != XML_ELEMENT_NODE || !xmlStrEqual(a->name, b->name))
+        return 0;
+    if (!a->ns || !b->ns)
+        return !a->ns && !b->ns;
+    return xmlStrEqual(a->ns->href ? a->ns->href : BAD_CAST "", b->ns->href ? b->ns->href : BAD_CAST "");
+}
+
+/* Enters child, just put into parent, into parent's entry where it stands:
+ * 0, or -1 when the entry has to be made again. */
+static int enter_inserted(IndexDoc *ix, xmlNodePtr parent, xmlNodePtr child)
+{
+    int ok;
+    NameGroup *group = group_of(ix, parent, child, &ok);
+    xmlNodePtr prev = child->prev;
+    int at = 0;
+    int counted;
+
+    if (!group)
+        return ok ? 0 : -1;
+    while (prev && !same_group(prev, child))
+        prev = prev->prev;
+    if (prev) {
+        for (at = group->count - 1; at >= 0 && group->nodes[at] != prev; at--)
+            ;
+        if (at < 0)
+            return -1;
+        at++;
+    }
+    if (group->count == group->room) {
+        int room = group->room ? group->room * 2 : 4;
+        xmlNodePtr *grown = static_cast<xmlNodePtr *>(realloc(group->nodes, (size_t)room * sizeof(xmlNodePtr)));
+
+        if (!grown)
+            return -1;
+        group->nodes = grown;
+        group->room = room;
+    }
+    memmove(group->nodes + at + 1, group->nodes + at, (size_t)(group->count - at) * sizeof(xmlNodePtr));
+    group->nodes[at] = child;
+    group->count++;
+    counted = counted_attributes(child);
+    if (counted < group->fewest_counted)
+        group->fewest_counted = counted;
+    if (counted > group->most_counted)
+        group->most_counted = counted;
+    for (AttrKey *key = group->keys; key; key = key->next) {
+        Shift sh = {at, 1, -1};
+        Positions *p;
+
+        if (key->unusable)
+            continue;
+        xmlHashScan(key->values, shift_positions, &sh);
+        if (key_add_at(key, child, at, &p) != 0) {
+            key->unusable = 1;
+            continue;
+        }
+        /* In ascending order, where the value's other positions are. */
+        for (int i = p ? p->count - 1 : 0; i > 0 && p->pos[i - 1] > p->pos[i]; i--) {
+            int t = p->pos[i];
+
+            p->pos[i] = p->pos[i - 1];
+            p->pos[i - 1] = t;
+        }
+    }
+    return 0;
+}
+
+/* Takes element, about to be removed from parent, out of parent's entry:
+ * 0, or -1 when the entry has to be made again. */
+static int leave_removed(IndexDoc *ix, xmlNodePtr parent, xmlNodePtr element)
+{
+    int ok;
+    NameGroup *group = group_of(ix, parent, element, &ok);
+    int at;
+
+    if (!group)
+        return ok ? 0 : -1;
+    for (at = group->count - 1; at >= 0 && group->nodes[at] != element; at--)
+        ;
+    if (at < 0)
+        return -1;
+    memmove(group->nodes + at, group->nodes + at + 1, (size_t)(group->count - at - 1) * sizeof(xmlNodePtr));
+    group->count--;
+    /* The counts of attributes stay as wide as they were: a range wider
+     * than the members' only passes up a shortcut. */
+    for (AttrKey *key = group->keys; key; key = key->next) {
+        Shift sh = {at + 1, -1, at};
+
+        xmlHashScan(key->values, shift_positions, &sh);
+    }
+    return 0;
+}
+
+void xmldata_index_inserted(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child)
 {
     IndexDoc *ix = index_of(doc);
 
     if (!ix || !ix->parents || !parent)
         return;
-    forget_keyed_ancestors(ix, parent);
-    if (ix->parents)
+    forget_keyed_ancestors(ix, parent, 1);
+    if (ix->parents && (!child || child->parent != parent || child->type != XML_ELEMENT_NODE ||
+                        enter_inserted(ix, parent, child) != 0))
         forget_parent(ix, parent);
 }
 
@@ -1073,12 +1235,13 @@ void xmldata_index_removing(xmlDocPtr doc, xmlNodePtr node)
 
     if (!ix || !ix->parents || !node)
         return;
-    forget_keyed_ancestors(ix, node);
+    forget_keyed_ancestors(ix, node, 0);
     if (!ix->parents)
         return;
     if (node->type == XML_ELEMENT_NODE) {
         forget_subtree(ix, node);
-        forget_parent(ix, node->parent);
+        if (!ix->parents || !node->parent || leave_removed(ix, node->parent, node) != 0)
+            forget_parent(ix, node->parent);
         if (node->parent && node->parent->type == XML_ATTRIBUTE_NODE)
             forget_attribute(ix, node->parent);
     } else {

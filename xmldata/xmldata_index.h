@@ -20,9 +20,9 @@ void xmldata_index_appended(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child);
  * an attribute its value). */
 void xmldata_index_content_changing(xmlDocPtr doc, xmlNodePtr node);
 
-/* A child was just put into parent at some position other than the end
- * (or several were). */
-void xmldata_index_inserted(xmlDocPtr doc, xmlNodePtr parent);
+/* child was just put into parent at some position other than the end
+ * (NULL: one or several children were). */
+void xmldata_index_inserted(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child);
 
 /* element's attribute local (in namespace ns, or none) is about to be
  * set, added or removed; stays is 0 when it is removed. */
