@@ -259,6 +259,21 @@ int merge_entry(XmlState *nDoc, XmlState *oDoc, char *Xpath, xmlTextReaderPtr re
     return WALK_SKIP;
 }
 
+/* Whether node or an element inside it carries a PRI beginning with 1:
+ * the release forces it. */
+static int holds_pri(xmlNodePtr node)
+{
+    xmlChar *pri = xmlGetNoNsProp(node, BAD_CAST "PRI");
+    int forced = pri && pri[0] == '1';
+
+    xmlFree(pri);
+    for (xmlNodePtr c = node->children; c && !forced; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE)
+            forced = holds_pri(c);
+    }
+    return forced;
+}
+
 /* The prefix (into buf; "" for none) under which D's walk writes the
  * namespace of N's entry c of the list instance whose parent is n_parent
  * and whose parent's path in D is Xpath: the prefix of that path's last
@@ -319,7 +334,10 @@ int merge_list_end(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const KeyL
         len = snprintf(path, sizeof(path), "%s/%s", nParent, step);
         if (len < 0 || (size_t)len >= sizeof(path))
             continue;
-        if (merge_entries_equal(o, c)) {
+        if (holds_pri(c)) {
+            decided(MERGE_FORCED, path);
+            console_log(0, "%s:++++Entry deleted in D, forced by the release (PRI)--Keep N(Xpath=%s)\n", __func__, path);
+        } else if (merge_entries_equal(o, c)) {
             decided(MERGE_ENTRY_USER_DELETED, path);
             console_log(0, "%s:++++Entry deleted in D (Xpath=%s)\n", __func__, path);
             if (xml_remove_node(nDoc, c) != 0) {

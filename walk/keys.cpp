@@ -82,6 +82,8 @@ static int read_path(xmlNodePtr node, const char *path, KeyList *list, KeysFault
 
         if (len == 0)
             return fault(f, node, "path %s has an empty step", path);
+        if (len >= KEYS_NAME_SIZE)
+            return fault(f, node, "path %s: step %.32s... is longer than %d bytes", path, p + 1, KEYS_NAME_SIZE - 1);
         if (!plain_name(p + 1, len))
             return fault(f, node, "path %s: step %.*s is not an element's local name (no positions, predicates or prefixes)",
                          path, (int)len, p + 1);
@@ -112,6 +114,8 @@ static int read_key(xmlNodePtr node, const char *key, KeyList *list, KeysFault *
             return fault(f, node, "key %s has more than %d fields", key, KEYS_MAX_FIELDS);
         field = &list->fields[list->nfields];
         field->attribute = p[0] == '@';
+        if (len - (size_t)field->attribute >= KEYS_NAME_SIZE)
+            return fault(f, node, "key field %.32s... is longer than %d bytes", p, KEYS_NAME_SIZE - 1);
         if (!plain_name(p + field->attribute, len - (size_t)field->attribute))
             return fault(f, node, "key field %.*s is neither a child's nor an attribute's name without a prefix",
                          (int)len, p);

@@ -30,6 +30,10 @@ const Bad bad[] = {
     {"<lists><list path=\"/a/p:b\" key=\"n\"/></lists>", "line 1: path /a/p:b: step p:b is not an element's"},
     {"<lists><list path=\"/a/b[@n='x']\" key=\"n\"/></lists>", "line 1: path /a/b[@n='x']: step b[@n='x'] is not"},
     {"<lists><list path=\"/a\" key=\"n\"/></lists>", "line 1: path /a names the root element"},
+    {"<lists><list path=\"/a/bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb\" "
+     "key=\"n\"/></lists>",
+     "line 1: path /a/bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"
+     "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb: step bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb... is longer than 127 bytes"},
     {"<lists>\n<list path=\"/a/b\" key=\"n\"/>\n<list path=\"/a/b\" key=\"m\"/>\n</lists>",
      "line 3: path /a/b is declared twice (first on line 2)"},
 };
