@@ -107,6 +107,34 @@ typedef struct IndexDoc {
     Recent recent[INDEX_RECENT];
 } IndexDoc;
 
+/*
+ * The walk asks for the leaves of one element one after another, each by
+ * its whole path.  The one element that the steps before the last selected
+ * in the last answer is kept, with those steps' text, so that the next path
+ * with the same steps before its last starts there.  It holds only while
+ * nothing changed: every edit, and every document dropped, counts in
+ * index_epoch.
+ */
+static unsigned long index_epoch;
+
+static struct {
+    xmlDocPtr doc;
+    unsigned long epoch;
+    xmlNodePtr node;
+    size_t len;
+    char path[INDEX_MAX_EXPR];
+} last_parent;
+
+static void index_changed(void)
+{
+    index_epoch++;
+}
+
+unsigned long xmldata_index_epoch(void)
+{
+    return index_epoch;
+}
+
 typedef struct Term {
     const char *attr;           /* an attribute's name, or a child element's */
     const char *value;
@@ -118,6 +146,7 @@ typedef struct Step {
     const char *prefix;         /* NULL: no namespace */
     const xmlChar *uri;         /* the prefix's namespace */
     const char *group;          /* the key of its group: name, or {uri}name */
+    size_t at;                  /* where its '/' stands in the expression */
     int position;               /* 0: none */
     int exact;                  /* counted attributes required, or -1: any */
     int nterms;
@@ -250,6 +279,7 @@ static int scan_name(char **p)
  */
 static int parse_steps(char *p, Step *steps, int *nsteps)
 {
+    const char *start = p;
     char *name_end[INDEX_MAX_STEPS];
     char *prefix_end[INDEX_MAX_STEPS];
     int n = 0;
@@ -263,6 +293,7 @@ static int parse_steps(char *p, Step *steps, int *nsteps)
         if (n == INDEX_MAX_STEPS)
             return -1;
         st = &steps[n];
+        st->at = (size_t)(p - start);
         p++;
         st->name = p;
         st->prefix = NULL;
@@ -462,6 +493,7 @@ void xmldata_index_drop(xmlDocPtr doc)
 {
     IndexDoc *ix = index_of(doc);
 
+    index_changed();
     if (ix) {
         xmlHashFree(ix->parents, free_entry);
         free(ix);
@@ -1001,6 +1033,7 @@ void xmldata_index_appended(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child)
     xmlHashTablePtr entry;
     char key[32];
 
+    index_changed();
     if (!ix || !ix->parents || xmlHashSize(ix->parents) == 0 || !parent || !child)
         return;
     if (parent->type != XML_ELEMENT_NODE && parent->type != XML_DOCUMENT_NODE) {
@@ -1028,6 +1061,7 @@ void xmldata_index_content_changing(xmlDocPtr doc, xmlNodePtr node)
 {
     IndexDoc *ix = index_of(doc);
 
+    index_changed();
     if (!ix || !ix->parents || !node)
         return;
     forget_keyed_ancestors(ix, node, 1);
@@ -1199,6 +1233,7 @@ void xmldata_index_inserted(xmlDocPtr doc, xmlNodePtr parent, xmlNodePtr child)
 {
     IndexDoc *ix = index_of(doc);
 
+    index_changed();
     if (!ix || !ix->parents || !parent)
         return;
     forget_keyed_ancestors(ix, parent, 1);
@@ -1214,6 +1249,7 @@ void xmldata_index_attribute_changing(xmlDocPtr doc, xmlNodePtr element, xmlNsPt
     int unknown;
     int had = 0;
 
+    index_changed();
     if (!ix || !ix->parents || !element || !local)
         return;
     /* The element's parent keeps the values of its attributes, and the
@@ -1233,6 +1269,7 @@ void xmldata_index_removing(xmlDocPtr doc, xmlNodePtr node)
 {
     IndexDoc *ix = index_of(doc);
 
+    index_changed();
     if (!ix || !ix->parents || !node)
         return;
     forget_keyed_ancestors(ix, node, 0);
@@ -1384,18 +1421,26 @@ static xmlXPathObjectPtr wrap_answer(xmlDocPtr doc, const NodeList *found, int s
  * Answers the parsed path: the result object, or NULL when the library has
  * to answer.  streamed: the library would match the path by streaming.
  */
-static xmlXPathObjectPtr resolve(xmlDocPtr doc, const Step *steps, int nsteps, int streamed)
+static xmlXPathObjectPtr resolve(xmlDocPtr doc, const Step *steps, int nsteps, int streamed, const char *expr)
 {
     NodeList lists[2];
     NodeList *cur = &lists[0];
     NodeList *next = &lists[1];
     xmlXPathObjectPtr res = NULL;
     int shape = SHAPE_NODES;
+    int first = 0;
+    size_t before_last = nsteps > 1 ? steps[nsteps - 1].at : 0;
 
     list_init(&lists[0]);
     list_init(&lists[1]);
-    list_add(cur, reinterpret_cast<xmlNodePtr>(doc));
-    for (int s = 0; s < nsteps; s++) {
+    if (nsteps > 1 && last_parent.node && last_parent.doc == doc && last_parent.epoch == index_epoch &&
+        last_parent.len == before_last && memcmp(last_parent.path, expr, before_last) == 0) {
+        list_add(cur, last_parent.node);
+        first = nsteps - 1;
+    } else {
+        list_add(cur, reinterpret_cast<xmlNodePtr>(doc));
+    }
+    for (int s = first; s < nsteps; s++) {
         int tested = 0;
 
         next->count = 0;
@@ -1407,6 +1452,13 @@ static xmlXPathObjectPtr resolve(xmlDocPtr doc, const Step *steps, int nsteps, i
 
         cur = next;
         next = swap;
+        if (s == nsteps - 2 && s >= first && cur->count == 1 && before_last < sizeof(last_parent.path)) {
+            last_parent.doc = doc;
+            last_parent.epoch = index_epoch;
+            last_parent.node = cur->nodes[0];
+            last_parent.len = before_last;
+            memcpy(last_parent.path, expr, before_last);
+        }
         if (cur->count == 0) {
             if (streamed)
                 shape = SHAPE_NO_TABLE;
@@ -1595,7 +1647,7 @@ extern "C" xmlXPathObjectPtr xml_eval_xpath(XmlState *state, const char *xpath)
         goto library;
     /* The library matches paths without '[', '@' and prefixes by
      * streaming. */
-    res = resolve(state->pDoc, steps, nsteps, !strchr(xpath, '[') && !strchr(xpath, '@') && !prefixed);
+    res = resolve(state->pDoc, steps, nsteps, !strchr(xpath, '[') && !strchr(xpath, '@') && !prefixed, xpath);
     if (!res)
         goto library;
 #ifdef XMLDATA_CHECK_INDEX

@@ -31,4 +31,8 @@ void xmldata_index_attribute_changing(xmlDocPtr doc, xmlNodePtr element, xmlNsPt
 /* node is about to be unlinked and freed with everything below it. */
 void xmldata_index_removing(xmlDocPtr doc, xmlNodePtr node);
 
+/* A count that changes with every edit the index is told of and every
+ * document dropped: what was looked up at one count holds while it stays. */
+unsigned long xmldata_index_epoch(void);
+
 #endif

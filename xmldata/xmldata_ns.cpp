@@ -17,6 +17,7 @@
  */
 #include "xmldata.h"
 #include "xmldata_ns.h"
+#include "xmldata_index.h"
 
 #include <string.h>
 
@@ -40,6 +41,32 @@ static const xmlChar *registered(xmlXPathContextPtr ctxt, const char *prefix)
     if (!ctxt->nsHash)
         return NULL;
     return static_cast<const xmlChar *>(xmlHashLookup(ctxt->nsHash, BAD_CAST prefix));
+}
+
+/* The default's namespace as registered in ctxt, looked up once for as long
+ * as ctxt's table of namespaces keeps its size and no document was dropped
+ * (after which a context may stand at the same address). */
+static struct {
+    xmlXPathContextPtr ctxt;
+    xmlHashTablePtr table;
+    int size;
+    unsigned long epoch;
+    const xmlChar *uri;
+} default_seen;
+
+static const xmlChar *registered_default(xmlXPathContextPtr ctxt)
+{
+    int size = ctxt->nsHash ? xmlHashSize(ctxt->nsHash) : -1;
+
+    if (default_seen.ctxt != ctxt || default_seen.table != ctxt->nsHash || default_seen.size != size ||
+        default_seen.epoch != xmldata_index_epoch()) {
+        default_seen.ctxt = ctxt;
+        default_seen.table = ctxt->nsHash;
+        default_seen.size = size;
+        default_seen.epoch = xmldata_index_epoch();
+        default_seen.uri = registered(ctxt, DEFAULT_PREFIX);
+    }
+    return default_seen.uri;
 }
 
 extern "C" int xml_set_path_namespace(XmlState *state, const char *prefix, const char *uri)
@@ -150,7 +177,7 @@ static int rewrite_step(const char *p, const char *end, int with_default, char *
 const char *xmldata_ns_path(XmlState *state, const char *xpath, char *buf, size_t size)
 {
     xmlXPathContextPtr ctxt = ctxt_of(state);
-    const xmlChar *def = ctxt ? registered(ctxt, DEFAULT_PREFIX) : NULL;
+    const xmlChar *def = ctxt ? registered_default(ctxt) : NULL;
     const char *p = xpath;
     size_t used = 0;
     int with_default;
