@@ -339,6 +339,35 @@ void add_attr_to_map(const char *name, const char *value)
     mapAttr[show_str(name)] = show_str(value);
 }
 
+int walk_parent_len(const char *path)
+{
+    size_t i = path ? strlen(path) : 0;
+
+    /* A path that filled its buffer may have been cut inside a literal. */
+    if (!path || i >= XPATH_BUF_SIZE - 2)
+        return xml_path_parent_len(path);
+    while (i > 0) {
+        char c = path[i - 1];
+
+        if (c == '/')
+            return (int)(i - 1);
+        if (c == ']') {
+            size_t j = i - 1;
+
+            while (j > 0 && path[j - 1] >= '0' && path[j - 1] <= '9')
+                j--;
+            if (j == i - 1 || j == 0 || path[j - 1] != '[')
+                break;
+            i = j - 1;
+            continue;
+        }
+        if (c == '[' || c == '\'' || c == '"')
+            break;
+        i--;
+    }
+    return xml_path_parent_len(path);
+}
+
 void remove_last_step(char *path)
 {
     int cut;
@@ -347,7 +376,7 @@ void remove_last_step(char *path)
         return;
     /* The last "/" outside predicates and quoted literals ends the parent's
      * part, so a value may hold "/", brackets or quotes of the other kind. */
-    cut = xml_path_parent_len(path);
+    cut = walk_parent_len(path);
     path[cut > 0 ? cut : 0] = '\0';
 }
 

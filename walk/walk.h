@@ -106,6 +106,11 @@ int walk_set_value(XmlState *doc, const char *xpath, const char *value);
 int walk_inside_leaf(xmlTextReaderPtr reader);
 /* Cuts the last step (with its predicates) off path, in place. */
 void remove_last_step(char *path);
+
+/* Where the parent's part of path, a path the walk built, ends (as
+ * xml_path_parent_len says), found from the end when the last step is a
+ * name with positions only. */
+int walk_parent_len(const char *path);
 void add_attr_to_map(const char *name, const char *value);
 
 /* Extends Xpath and nXpath by one indexed step; step is used as scratch.

@@ -437,17 +437,13 @@ static int first_candidate(XmlState *state, const char *xpath, const char *expr,
 /* Whether xpath has one step only: it selects the root element. */
 static int is_root_path(const char *xpath)
 {
-    char parent[XPATH_BUF_SIZE];
-
-    snprintf(parent, sizeof(parent), "%s", xpath);
-    remove_last_step(parent);
-    return parent[0] == '\0';
+    return walk_parent_len(xpath) <= 0;
 }
 
 /* Whether xpath's last step is an entry's keyed step. */
 static int last_step_keyed(const char *xpath)
 {
-    int cut = walk_lists() ? xml_path_parent_len(xpath) : -1;
+    int cut = walk_lists() ? walk_parent_len(xpath) : -1;
 
     return cut > 0 && walk_step_is_keyed(xpath, xpath + cut, xpath + strlen(xpath));
 }
