@@ -502,11 +502,16 @@ out:
     return rc;
 }
 
+/* The key of a look-up in the path maps, kept so that its room is made
+ * once and not for every element. */
+static std::string path_key;
+
 int find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *nDoc, const xmlChar *tag)
 {
     const char *name = show_str(reinterpret_cast<const char *>(tag));
     size_t parent_len = strlen(Xpath);
     int prior = 0;
+    int *seen = NULL;
     int count;
     int fits;
 
@@ -515,7 +520,9 @@ int find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *n
     fits = append_xpath_step(step, Xpath) == 0;
     if (fits) {
         /* Earlier siblings under this parent instance with the same step. */
-        prior = mapXpath[Xpath];
+        path_key.assign(Xpath);
+        seen = &mapXpath[path_key];
+        prior = *seen;
         fits = append_position(Xpath, prior + 1) == 0;
         /* Indexed below, once the step is compared. */
         Xpath[parent_len + 1 + strlen(step)] = '\0';
@@ -538,12 +545,13 @@ int find_and_add_xpath_to_map(char *step, char *Xpath, char *nXpath, XmlState *n
     console_log(2, "%s: Before Xpath: %s\n", __func__, Xpath);
     console_log(2, "%s: Before nXpath: %s\n", __func__, nXpath);
 
-    mapXpath[Xpath] = count;
+    *seen = count;
     append_position(Xpath, count);
 
-    auto it = mapNXpath.find(nXpath);
+    path_key.assign(nXpath);
+    auto it = mapNXpath.find(path_key);
     if (it == mapNXpath.end()) {
-        mapNXpath[nXpath] = 1;
+        mapNXpath.emplace(path_key, 1);
     } else {
         it->second++;
         /* nXpath is only shown: an index that does not fit is cut. */
