@@ -284,7 +284,7 @@ static int delta_element_attributes(xmlNodePtr walked, xmlNodePtr loaded, const 
     for (;;) {
         int n;
 
-        snprintf(after, sizeof(after), "%s", name);
+        memcpy(after, name, strlen(name) + 1);
         name[0] = '\0';
         attribute_name_after(walked, 1, after, name, sizeof(name));
         if (name[0] == '\0')

@@ -179,7 +179,7 @@ int merge_element_attributes(XmlState *nDoc, const char *Xpath, xmlNodePtr n_nod
     for (;;) {
         int len;
 
-        snprintf(after, sizeof(after), "%s", name);
+        memcpy(after, name, strlen(name) + 1);
         name[0] = '\0';
         attribute_name_after(d_node, 1, after, name, sizeof(name));
         attribute_name_after(n_node, 1, after, name, sizeof(name));

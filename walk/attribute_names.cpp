@@ -13,14 +13,28 @@
  * name: 0, or -1 when it does not fit. */
 static int written_name(xmlAttrPtr a, char *name, size_t size)
 {
-    int n;
+    const char *prefix = a->ns && a->ns->prefix ? reinterpret_cast<const char *>(a->ns->prefix) : NULL;
+    const char *local = a->name ? reinterpret_cast<const char *>(a->name) : "(null)";
+    size_t plen = prefix ? strlen(prefix) + 1 : 0;
+    size_t llen = strlen(local);
 
-    if (a->ns && a->ns->prefix)
-        n = snprintf(name, size, "%s:%s", reinterpret_cast<const char *>(a->ns->prefix),
-                     reinterpret_cast<const char *>(a->name));
-    else
-        n = snprintf(name, size, "%s", reinterpret_cast<const char *>(a->name));
-    return n < 0 || (size_t)n >= size ? -1 : 0;
+    if (plen + llen >= size)
+        return -1;
+    if (prefix) {
+        memcpy(name, prefix, plen - 1);
+        name[plen - 1] = ':';
+    }
+    memcpy(name + plen, local, llen + 1);
+    return 0;
+}
+
+/* Copies text into buf (size bytes), cut at its end. */
+static void copy_cut(char *buf, size_t size, const char *text)
+{
+    size_t len = strnlen(text, size - 1);
+
+    memcpy(buf, text, len);
+    buf[len] = '\0';
 }
 
 /* Whether a is a setting of its element: PRI is none, and an attribute in
@@ -42,7 +56,7 @@ void attribute_name_after(xmlNodePtr node, int with_ns, const char *after, char 
             continue;
         if (strcmp(name, after) <= 0 || (best[0] && strcmp(name, best) >= 0))
             continue;
-        snprintf(best, size, "%s", name);
+        copy_cut(best, size, name);
     }
 }
 

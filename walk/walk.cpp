@@ -70,6 +70,24 @@ static void step_append(char *step, const char *fmt, ...)
     va_end(ap);
 }
 
+/* The same for len bytes of text, cut the same way. */
+static void step_put(char *step, const char *text, size_t len)
+{
+    size_t used = strlen(step);
+
+    if (used >= XPATH_BUF_SIZE - 1)
+        return;
+    if (len > XPATH_BUF_SIZE - 1 - used)
+        len = XPATH_BUF_SIZE - 1 - used;
+    memcpy(step + used, text, len);
+    step[used + len] = '\0';
+}
+
+static void step_puts(char *step, const char *text)
+{
+    step_put(step, text, strlen(text));
+}
+
 /*
  * Appends value as an XPath literal that reads back as exactly that value:
  * 'v' when it holds no apostrophe, "v" when it holds no double quote, and
@@ -80,11 +98,13 @@ static void step_append_literal(char *step, const char *value)
 {
     const char *p = value;
 
-    if (!strchr(value, '\''))
-        step_append(step, "'%s'", value);
-    else if (!strchr(value, '"'))
-        step_append(step, "\"%s\"", value);
-    else {
+    if (!strchr(value, '\'') || !strchr(value, '"')) {
+        const char *quote = strchr(value, '\'') ? "\"" : "'";
+
+        step_puts(step, quote);
+        step_puts(step, value);
+        step_puts(step, quote);
+    } else {
         step_append(step, "concat(");
         while (*p) {
             size_t run = strcspn(p, "'");
@@ -435,14 +455,16 @@ static int build_element_step(xmlTextReaderPtr reader, char *step, int is_root, 
                 add_attr_to_map(reinterpret_cast<const char *>(name), reinterpret_cast<const char *>(value));
                 if (uri)
                     mapAttrNs[str(name)] = str(uri);
-                step_append(step, predicate_open ? " and @%s=" : "[@%s=", str(name));
+                step_puts(step, predicate_open ? " and @" : "[@");
+                step_puts(step, str(name));
+                step_puts(step, "=");
                 step_append_literal(step, str(value));
                 predicate_open = 1;
             }
             console_log(2, "%s: Attribute no:%d, Name:%s, Value:%s\n", "processNode", i, str(name), str(value));
         }
         if (i == count - 1 && predicate_open)
-            step_append(step, "]");
+            step_puts(step, "]");
         xmlFree(name);
         xmlFree(value);
     }
