@@ -362,27 +362,35 @@ void add_attr_to_map(const char *name, const char *value)
 int walk_parent_len(const char *path)
 {
     size_t i = path ? strlen(path) : 0;
+    int depth = 0;
 
     /* A path that filled its buffer may have been cut inside a literal. */
     if (!path || i >= XPATH_BUF_SIZE - 2)
         return xml_path_parent_len(path);
+    /* Back over the last step: its predicates, and the literals in them,
+     * which never hold their own quote. */
     while (i > 0) {
         char c = path[i - 1];
 
-        if (c == '/')
+        if (depth == 0 && c == '/')
             return (int)(i - 1);
         if (c == ']') {
-            size_t j = i - 1;
-
-            while (j > 0 && path[j - 1] >= '0' && path[j - 1] <= '9')
-                j--;
-            if (j == i - 1 || j == 0 || path[j - 1] != '[')
+            depth++;
+        } else if (c == '[') {
+            if (depth == 0)
                 break;
-            i = j - 1;
-            continue;
+            depth--;
+        } else if (c == '\'' || c == '"') {
+            size_t open = i - 1;
+
+            if (depth == 0)
+                break;
+            while (open > 0 && path[open - 1] != c)
+                open--;
+            if (open == 0)
+                break;
+            i = open;
         }
-        if (c == '[' || c == '\'' || c == '"')
-            break;
         i--;
     }
     return xml_path_parent_len(path);
