@@ -163,13 +163,34 @@ void Differ::run(int a0, int a1, int b0, int b1)
 void content_match(const int *a, int na, const int *b, int nb, int *match)
 {
     Differ differ;
+    std::unordered_map<int, char> seen;   /* by class: 1 in a, 2 in b, 3 both */
+    std::vector<int> fa, fb, ia, ib, fmatch;
 
+    /* An entry whose class the other side lacks can match nothing: the
+     * diff runs without those, so a list where everything changed costs
+     * no more than one where nothing did. */
     for (int i = 0; i < na; i++)
+        seen[a[i]] |= 1;
+    for (int j = 0; j < nb; j++)
+        seen[b[j]] |= 2;
+    for (int i = 0; i < na; i++) {
         match[i] = -1;
-    differ.a = a;
-    differ.b = b;
-    differ.match = match;
-    differ.run(0, na, 0, nb);
+        if (seen[a[i]] == 3)
+            fa.push_back(a[i]), ia.push_back(i);
+    }
+    for (int j = 0; j < nb; j++) {
+        if (seen[b[j]] == 3)
+            fb.push_back(b[j]), ib.push_back(j);
+    }
+    fmatch.assign(fa.size(), -1);
+    differ.a = fa.data();
+    differ.b = fb.data();
+    differ.match = fmatch.data();
+    differ.run(0, (int)fa.size(), 0, (int)fb.size());
+    for (size_t i = 0; i < fa.size(); i++) {
+        if (fmatch[i] >= 0)
+            match[ia[i]] = ib[(size_t)fmatch[i]];
+    }
 }
 
 static int same_run(const int *a, int ai, int alen, const int *b, int bi, int blen)
