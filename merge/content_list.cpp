@@ -302,8 +302,7 @@ int merge_content_entry(const char *Xpath, xmlTextReaderPtr reader)
     return WALK_SKIP;
 }
 
-/* The element children of parent named name, in order. */
-static void entries_of(xmlNodePtr parent, const char *name, std::vector<xmlNodePtr> *out)
+void content_entries_of(xmlNodePtr parent, const char *name, std::vector<xmlNodePtr> *out)
 {
     for (xmlNodePtr c = parent ? parent->children : NULL; c; c = c->next) {
         if (c->type == XML_ELEMENT_NODE && xmlStrEqual(c->name, BAD_CAST name))
@@ -349,6 +348,27 @@ struct Lists {
     std::string d_parent, n_parent, name;   /* for the paths of the lines */
 };
 }  // namespace
+
+void content_kept(const std::vector<xmlNodePtr> &o, const std::vector<xmlNodePtr> &n, std::vector<char> *o_kept,
+                  std::vector<char> *n_kept)
+{
+    Classes classes;
+    std::vector<int> oc, nc, match(o.size(), -1);
+
+    for (xmlNodePtr e : o)
+        oc.push_back(classes.of(e));
+    for (xmlNodePtr e : n)
+        nc.push_back(classes.of(e));
+    content_match(oc.data(), (int)oc.size(), nc.data(), (int)nc.size(), match.data());
+    o_kept->assign(o.size(), 0);
+    n_kept->assign(n.size(), 0);
+    for (size_t i = 0; i < o.size(); i++) {
+        if (match[i] >= 0) {
+            (*o_kept)[i] = 1;
+            (*n_kept)[(size_t)match[i]] = 1;
+        }
+    }
+}
 
 static std::string entry_path(const std::string &parent, const std::string &name, int index)
 {
@@ -691,8 +711,8 @@ int merge_content_list(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const 
         free_instance(&in);
         return rc;
     }
-    entries_of(n_parent, local, &L.n);
-    entries_of(first_selected(oDoc, lookup_path(Xpath, look)), local, &L.o);
+    content_entries_of(n_parent, local, &L.n);
+    content_entries_of(first_selected(oDoc, lookup_path(Xpath, look)), local, &L.o);
     for (xmlNodePtr e : L.o)
         L.oc.push_back(classes.of(e));
     for (xmlNodePtr e : L.n)

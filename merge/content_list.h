@@ -10,6 +10,8 @@
 
 #include <vector>
 
+#include <libxml/tree.h>
+
 /*
  * Matches a[0, na) with b[0, nb) by a shortest edit script (Myers, linear
  * space, O((na + nb) * D) time for D differences): match[i] is the index
@@ -39,5 +41,18 @@ struct Stretch {
  */
 void content_stretches(const int *o, int no, const int *n, int nn, const int *d, int nd, const int *on, const int *od,
                        std::vector<Stretch> *out);
+
+/* The element children of parent (NULL: none) of local name name, in
+ * order: the entries of its list instance. */
+void content_entries_of(xmlNodePtr parent, const char *name, std::vector<xmlNodePtr> *out);
+
+/*
+ * Which entries of the list instances o and n the diff of o against n
+ * keeps, matching them as the merge does (equal content, as a sequence):
+ * (*o_kept)[i] is 1 for an o[i] that stays, 0 for one the diff deletes;
+ * likewise (*n_kept)[j], 0 for an n[j] it inserts.
+ */
+void content_kept(const std::vector<xmlNodePtr> &o, const std::vector<xmlNodePtr> &n, std::vector<char> *o_kept,
+                  std::vector<char> *n_kept);
 
 #endif
