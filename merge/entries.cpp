@@ -24,6 +24,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../cli/console.h"
@@ -110,23 +111,30 @@ static void pieces_of(xmlNodePtr node, std::vector<Piece> *pieces)
             elements = 1;
             in_text = 0;
         } else if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE || c->type == XML_ENTITY_REF_NODE) {
-            xmlChar *content = xmlNodeGetContent(c);
+            /* A text node holds its text: only a reference is copied out. */
+            xmlChar *content = c->type == XML_ENTITY_REF_NODE ? xmlNodeGetContent(c) : NULL;
 
             if (!in_text)
                 pieces->push_back(Piece{NULL, std::string()});
-            pieces->back().text += text(content);
+            pieces->back().text += text(c->type == XML_ENTITY_REF_NODE ? content : c->content);
             xmlFree(content);
             in_text = 1;
         }
     }
     if (!elements)
         return;
-    for (size_t i = pieces->size(); i-- > 0;) {
-        const std::string &t = (*pieces)[i].text;
+    /* Whitespace between elements is layout: kept in order, the rest. */
+    size_t kept = 0;
+    for (size_t i = 0; i < pieces->size(); i++) {
+        Piece &p = (*pieces)[i];
 
-        if (!(*pieces)[i].element && t.find_first_not_of(" \t\r\n") == std::string::npos)
-            pieces->erase(pieces->begin() + (long)i);
+        if (!p.element && p.text.find_first_not_of(" \t\r\n") == std::string::npos)
+            continue;
+        if (kept != i)
+            (*pieces)[kept] = std::move(p);
+        kept++;
     }
+    pieces->resize(kept);
 }
 
 int merge_entries_equal(xmlNodePtr a, xmlNodePtr b)
