@@ -344,7 +344,7 @@ static int diff_content_instance(XmlState *loaded, XmlState *walked, const char 
     xmlNodePtr walked_parent = first_selected(walked, lookup_path(parent, look));
 
     if (!walked_parent) {
-        console_log(0, "%s: ###Error the list %s/%s is not found in the walked file\n", __func__, parent, local);
+        console_log(0, "%s: ###Error the list %s/%s cannot be read whole from the walked file\n", __func__, parent, local);
         return 1;
     }
     content_entries_of(walked_parent, local, &mine);
