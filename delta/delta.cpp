@@ -5,7 +5,9 @@
  * Two walks: the source file is streamed against the loaded new file,
  * giving "MOD=" and "DEL=" lines; then the new file is streamed against the
  * loaded source file, giving "ADD=" lines.  Each line carries the leaf's
- * XPath as the walk built it.
+ * XPath as the walk built it.  An entry of a list matched by content is
+ * one line, whole: "DEL=" with its path in the source, "ADD=" with its
+ * path in the new file, as the diff of the two list instances says.
  */
 #include "delta.h"
 
@@ -17,10 +19,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include <libxml/parser.h>
 
 #include "../cli/console.h"
 #include "../cli/input_doc.h"
+#include "../merge/content_list.h"
 #include "../walk/keys.h"
 #include "../walk/reader.h"
 #include "../walk/walk.h"
@@ -39,10 +46,20 @@ xmlChar *delta_old_value = NULL;
 static XmldataTarget delta_target = {-1, 0, {0}, NULL, 0, {}, EBADF, 0, 0};
 static char delta_tmp[XMLDATA_TARGET_PATH_MAX];
 
+/* The list instances matched by content that the running walk has met,
+ * by their parent's path, "/" and the entries' local name: for each walked
+ * entry in order, whether the diff with the other file lists it. */
+struct ContentInstance {
+    std::vector<char> listed;
+    size_t next;
+};
+static std::map<std::string, ContentInstance> content_instances;
+
 void clear_xpath_maps(void)
 {
     mapXpath.clear();
     mapNXpath.clear();
+    content_instances.clear();
 }
 
 /* The name of the element that xpath's last step selects. */
@@ -310,13 +327,86 @@ int delta_root_attributes(XmlState *nDoc, const char *Xpath, xmlTextReaderPtr re
     return delta_element_attributes(xmlTextReaderCurrentNode(reader), first_selected(nDoc, Xpath), Xpath, NULL);
 }
 
+/*
+ * The diff of a list instance matched by content, parent its path: the
+ * walked file's entries (in walked, that file loaded) against the loaded
+ * file's, always the source's against the new file's, so that both walks
+ * see the same diff.  Fills in->listed: 0, or 1 after an error line.
+ */
+static int diff_content_instance(XmlState *loaded, XmlState *walked, const char *parent, const char *local,
+                                 ContentInstance *in)
+{
+    char look[LOOKUP_BUF_SIZE];
+    std::vector<xmlNodePtr> mine;
+    std::vector<xmlNodePtr> theirs;
+    std::vector<char> source_kept;
+    std::vector<char> new_kept;
+    xmlNodePtr walked_parent = first_selected(walked, lookup_path(parent, look));
+
+    if (!walked_parent) {
+        console_log(0, "%s: ###Error the list %s/%s cannot be read whole from the walked file\n", __func__, parent, local);
+        return 1;
+    }
+    content_entries_of(walked_parent, local, &mine);
+    /* A list the other file lacks has none of its entries. */
+    content_entries_of(first_selected(loaded, lookup_path(parent, look)), local, &theirs);
+    if (delta_add_pass)
+        content_kept(theirs, mine, &source_kept, &new_kept);
+    else
+        content_kept(mine, theirs, &source_kept, &new_kept);
+    in->listed.assign(mine.size(), 0);
+    for (size_t i = 0; i < mine.size(); i++)
+        in->listed[i] = !(delta_add_pass ? new_kept[i] : source_kept[i]);
+    in->next = 0;
+    return 0;
+}
+
+/* An entry of a list matched by content: one line when the diff of its
+ * list instance has it deleted (the first walk) or inserted (the second),
+ * none when the other file keeps it; its inside is passed over. */
+static int delta_content_entry(XmlState *nDoc, XmlState *walked, const char *Xpath, const KeyList *list)
+{
+    char parent[XPATH_BUF_SIZE];
+    const char *local = strrchr(list->path, '/') + 1;
+    int cut = xml_path_parent_len(Xpath);
+
+    snprintf(parent, sizeof(parent), "%.*s", cut > 0 ? cut : 0, Xpath);
+    std::string key = std::string(parent) + "/" + local;
+    auto found = content_instances.find(key);
+    if (found == content_instances.end()) {
+        ContentInstance in;
+
+        if (diff_content_instance(nDoc, walked, parent, local, &in) != 0)
+            return WALK_FAIL;
+        found = content_instances.emplace(key, in).first;
+    }
+    ContentInstance &in = found->second;
+    if (in.next >= in.listed.size()) {
+        console_log(0, "%s: ###Error the entries of list %s differ from the walked file's\n", __func__,
+                    key.c_str());
+        return WALK_FAIL;
+    }
+    if (!in.listed[in.next++]) {
+        console_log(2, "%s: No Change - entry xpath=%s\n", __func__, Xpath);
+        return WALK_SKIP;
+    }
+    if (save_xpath_to_file(Xpath, DELTA_KIND_MISSING) != 0) {
+        console_log(0, "%s: ###Error save_xpath_to_file() failed\n", __func__);
+        return WALK_FAIL;
+    }
+    return WALK_SKIP;
+}
+
 /* An entry of a declared list: its attributes other than the key are
- * settings, compared as the root's are, when the other file has it. */
+ * settings, compared as the root's are, when the other file has it.  The
+ * walked file's document is oDoc, loaded only when a list is matched by
+ * content. */
 static int delta_entry(XmlState *nDoc, XmlState *oDoc, char *Xpath, xmlTextReaderPtr reader, const KeyList *list)
 {
     char look[LOOKUP_BUF_SIZE];
 
-    (void)oDoc;
+    if (list->content)
+        return delta_content_entry(nDoc, oDoc, Xpath, list);
     if (delta_element_attributes(xmlTextReaderCurrentNode(reader), first_selected(nDoc, lookup_path(Xpath, look)),
                                  Xpath, list) != 0)
         return WALK_FAIL;
@@ -341,36 +431,50 @@ const WalkCallbacks delta_walk_callbacks = {
     delta_leaf, delta_root, NULL, "handle_empty_tag_in_src_file()", delta_entry, NULL,
 };
 
+/* Loads file as the walk reads it: its document, or NULL after the error
+ * lines. */
+static XmlState *load_for_walk(const char *file)
+{
+    XmlState *handle;
+    int fault;
+
+    xml_lib_setup();
+    handle = xml_init();
+    if (!handle) {
+        console_log(0, "%s: ###Error failed to create xml state\n", "xml_read_through_src_file");
+        return NULL;
+    }
+    fault = xmldata_load_input(handle, file);
+    if (fault == 0)
+        fault = expand_for_walk(handle);
+    if (fault != 0) {
+        report_input_fault("xml_read_through_src_file", file, fault);
+        console_log(0, "%s: ###Error failed to load dest xml file\n", "xml_read_through_src_file");
+        xml_fini(handle);
+        return NULL;
+    }
+    return handle;
+}
+
 /* The walk of walked_file against loaded_file, whose document is held
- * when it was loaded already (and stays the caller's). */
-static int read_through(const char *walked_file, const char *loaded_file, XmlState *held)
+ * when it was loaded already (and stays the caller's); walked is
+ * walked_file's own document, or NULL when no list needs it. */
+static int read_through(const char *walked_file, const char *loaded_file, XmlState *held, XmlState *walked)
 {
     char Xpath[XPATH_BUF_SIZE];
     char nXpath[XPATH_BUF_SIZE];
     XmlState *handle = held;
-    int fault;
     int result;
 
     memset(Xpath, 0, sizeof(Xpath));
     memset(nXpath, 0, sizeof(nXpath));
     if (!handle) {
-        xml_lib_setup();
-        handle = xml_init();
-        if (!handle) {
-            console_log(0, "%s: ###Error failed to create xml state\n", "xml_read_through_src_file");
+        handle = load_for_walk(loaded_file);
+        if (!handle)
             return 1;
-        }
-        fault = xmldata_load_input(handle, loaded_file);
-        if (fault == 0)
-            fault = expand_for_walk(handle);
-        if (fault != 0) {
-            report_input_fault("xml_read_through_src_file", loaded_file, fault);
-            console_log(0, "%s: ###Error failed to load dest xml file\n", "xml_read_through_src_file");
-            xml_fini(handle);
-            return 1;
-        }
     }
-    result = streamFile(walked_file, 0, Xpath, nXpath, handle, NULL, &delta_walk_callbacks);
+    content_instances.clear();
+    result = streamFile(walked_file, 0, Xpath, nXpath, handle, walked, &delta_walk_callbacks);
     if (!held) {
         xml_fini(handle);
         xmlCleanupParser();
@@ -380,7 +484,7 @@ static int read_through(const char *walked_file, const char *loaded_file, XmlSta
 
 int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
 {
-    return read_through(walked_file, loaded_file, NULL);
+    return read_through(walked_file, loaded_file, NULL, NULL);
 }
 
 /* Loads file as the walk would and checks its declared lists: 0, or 1.
@@ -428,18 +532,36 @@ void reset_delta_state(void)
     delta_old_value = NULL;
 }
 
-/* Frees the document the check of the lists kept, if any. */
-static void release_held(XmlState *held)
+/* Frees the documents the check of the lists kept, if any. */
+static void release_held(XmlState *held, XmlState *also)
 {
-    if (held) {
+    if (held)
         xml_fini(held);
+    if (also)
+        xml_fini(also);
+    if (held || also)
         xmlCleanupParser();
+}
+
+/* Whether a declared list is matched by content: its entries are decided
+ * on the whole list instance of both files, so the walked file is loaded
+ * too. */
+static int content_lists_declared(void)
+{
+    const KeyLists *lists = walk_lists();
+
+    for (int i = 0; lists && i < lists->count; i++) {
+        if (lists->lists[i].content)
+            return 1;
     }
+    return 0;
 }
 
 int xml_create_xpath_delta(const char *src_file, const char *new_file, const char *delta_file)
 {
     XmlState *held_new = NULL;
+    XmlState *held_src = NULL;
+    int content = content_lists_declared();
     int result;
     int rc;
 
@@ -454,22 +576,26 @@ int xml_create_xpath_delta(const char *src_file, const char *new_file, const cha
     /* The source is walked first, against the new file: the new file's
      * document is kept for that walk, so that no more than one document is
      * held at a time. */
-    if (check_lists_of(src_file, NULL) != 0 || check_lists_of(new_file, &held_new) != 0)
+    if (check_lists_of(src_file, content ? &held_src : NULL) != 0)
         return 1;
+    if (check_lists_of(new_file, &held_new) != 0) {
+        release_held(held_src, NULL);
+        return 1;
+    }
     rc = open_delta_file(delta_file);
     if (rc == -2) {
         console_log(0, "%s: ###Error not a regular file, refused:%s\n", __func__, delta_file);
-        release_held(held_new);
+        release_held(held_new, held_src);
         return 1;
     }
     if (rc != 0) {
         console_log(0, "%s: ###Error cannot create file:%s\n", __func__, show_str(delta_file));
-        release_held(held_new);
+        release_held(held_new, held_src);
         return 1;
     }
 
     /* First walk: the source file against the new one. */
-    result = read_through(src_file, new_file, held_new);
+    result = read_through(src_file, new_file, held_new, held_src);
     if (result != 0) {
         result = 1;
         console_log(0, "%s: ###Error xml_read_through_src_file() failed\n", __func__);
@@ -479,11 +605,21 @@ int xml_create_xpath_delta(const char *src_file, const char *new_file, const cha
         console_log(1, "-----------------------------------------\n");
         delta_add_pass = 1;
         clear_xpath_maps();
-        release_held(held_new);
+        release_held(held_new, held_src);
         held_new = NULL;
-        result = read_through(new_file, src_file, NULL);
+        held_src = NULL;
+        /* Both documents have the bindings of the first walk: the second
+         * walk, which needs both for the lists matched by content, loads
+         * them afresh. */
+        if (content) {
+            held_new = load_for_walk(new_file);
+            held_src = held_new ? load_for_walk(src_file) : NULL;
+            result = held_src ? read_through(new_file, src_file, held_src, held_new) : 1;
+        } else {
+            result = read_through(new_file, src_file, NULL, NULL);
+        }
     }
-    release_held(held_new);
+    release_held(held_new, held_src);
 
     /* Only a run that went through replaces the delta file, and only one
      * that found a delta; a failed run leaves the earlier file. */

@@ -17,12 +17,14 @@
  */
 #include "merge.h"
 
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../cli/console.h"
@@ -40,6 +42,7 @@ static std::map<std::string, xmlNodePtr> last_in_result;
 
 void reset_entries(void)
 {
+    reset_content_lists();
     matched.clear();
     last_in_result.clear();
 }
@@ -108,23 +111,30 @@ static void pieces_of(xmlNodePtr node, std::vector<Piece> *pieces)
             elements = 1;
             in_text = 0;
         } else if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE || c->type == XML_ENTITY_REF_NODE) {
-            xmlChar *content = xmlNodeGetContent(c);
+            /* A text node holds its text: only a reference is copied out. */
+            xmlChar *content = c->type == XML_ENTITY_REF_NODE ? xmlNodeGetContent(c) : NULL;
 
             if (!in_text)
                 pieces->push_back(Piece{NULL, std::string()});
-            pieces->back().text += text(content);
+            pieces->back().text += text(c->type == XML_ENTITY_REF_NODE ? content : c->content);
             xmlFree(content);
             in_text = 1;
         }
     }
     if (!elements)
         return;
-    for (size_t i = pieces->size(); i-- > 0;) {
-        const std::string &t = (*pieces)[i].text;
+    /* Whitespace between elements is layout: kept in order, the rest. */
+    size_t kept = 0;
+    for (size_t i = 0; i < pieces->size(); i++) {
+        Piece &p = (*pieces)[i];
 
-        if (!(*pieces)[i].element && t.find_first_not_of(" \t\r\n") == std::string::npos)
-            pieces->erase(pieces->begin() + (long)i);
+        if (!p.element && p.text.find_first_not_of(" \t\r\n") == std::string::npos)
+            continue;
+        if (kept != i)
+            (*pieces)[kept] = std::move(p);
+        kept++;
     }
+    pieces->resize(kept);
 }
 
 int merge_entries_equal(xmlNodePtr a, xmlNodePtr b)
@@ -146,6 +156,55 @@ int merge_entries_equal(xmlNodePtr a, xmlNodePtr b)
             return 0;
     }
     return 1;
+}
+
+/* FNV-1a over len bytes, on from h. */
+static uint64_t fnv(uint64_t h, const void *data, size_t len)
+{
+    const unsigned char *p = static_cast<const unsigned char *>(data);
+
+    for (size_t i = 0; i < len; i++) {
+        h ^= p[i];
+        h *= 1099511628211ULL;
+    }
+    return h;
+}
+
+static uint64_t fnv_text(uint64_t h, const xmlChar *s)
+{
+    /* The terminator too: "ab"+"c" and "a"+"bc" differ. */
+    return fnv(h, s ? s : BAD_CAST "", s ? (size_t)xmlStrlen(s) + 1 : 1);
+}
+
+uint64_t merge_entry_hash(xmlNodePtr node)
+{
+    const uint64_t basis = 14695981039346656037ULL;
+    uint64_t h = fnv_text(fnv_text(basis, node->name), href(node->ns));
+    uint64_t attributes = 0;
+    std::vector<Piece> pieces;
+
+    /* The attributes as a set: the sum of their hashes. */
+    for (xmlAttrPtr a = node->properties; a; a = a->next) {
+        xmlChar *value;
+
+        if (!a->ns && xmlStrEqual(a->name, BAD_CAST "PRI"))
+            continue;
+        value = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(a));
+        attributes += fnv_text(fnv_text(fnv_text(basis, href(a->ns)), a->name), value ? value : BAD_CAST "");
+        xmlFree(value);
+    }
+    h = fnv(h, &attributes, sizeof(attributes));
+    pieces_of(node, &pieces);
+    for (const Piece &p : pieces) {
+        if (p.element) {
+            uint64_t child = merge_entry_hash(p.element);
+
+            h = fnv(fnv(h, "E", 1), &child, sizeof(child));
+        } else {
+            h = fnv(fnv(h, "T", 1), p.text.c_str(), p.text.size() + 1);
+        }
+    }
+    return h;
 }
 
 /* The list instance of an entry at Xpath named name: its parent's path
@@ -216,12 +275,18 @@ int merge_entry(XmlState *nDoc, XmlState *oDoc, char *Xpath, xmlTextReaderPtr re
 {
     char placed[XPATH_BUF_SIZE];
     char look[LOOKUP_BUF_SIZE];
-    char *nPath = placement_path(Xpath, placed);
-    xmlNodePtr d = xmlTextReaderExpand(reader);
-    xmlNodePtr n = first_selected(nDoc, lookup_path(nPath, look));
-    xmlNodePtr o = first_selected(oDoc, lookup_path(Xpath, look));
+    char *nPath;
+    xmlNodePtr d;
+    xmlNodePtr n;
+    xmlNodePtr o;
     int rc;
 
+    if (list->content)
+        return merge_content_entry(Xpath, reader);
+    nPath = placement_path(Xpath, placed);
+    d = xmlTextReaderExpand(reader);
+    n = first_selected(nDoc, lookup_path(nPath, look));
+    o = first_selected(oDoc, lookup_path(Xpath, look));
     if (!d)
         return WALK_FAIL;
     if (n) {
@@ -311,6 +376,8 @@ int merge_list_end(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const KeyL
     xmlNodePtr next;
     int field;
 
+    if (list->content)
+        return merge_content_list(nDoc, oDoc, Xpath, list);
     snprintf(parent_copy, sizeof(parent_copy), "%s", Xpath);
     nParent = placement_path(parent_copy, placed);
     last_in_result.erase(std::string(Xpath) + "/" + name);

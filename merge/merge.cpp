@@ -117,6 +117,8 @@ int xml_merge_and_update(const char *src_file, const char *new_file, const char 
     }
 
     xmldata_target_release(&target);
+    /* The copies of D's entries that the walk kept. */
+    reset_entries();
     xml_fini(oDoc);
     xml_fini(nDoc);
     xmlCleanupParser();

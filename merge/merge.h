@@ -3,6 +3,8 @@
 #ifndef XMLCFG_MERGE_H
 #define XMLCFG_MERGE_H
 
+#include <stdint.h>
+
 #include <libxml/xmlreader.h>
 
 #include "../xmldata/xmldata.h"
@@ -58,10 +60,24 @@ int merge_list_end(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const stru
 /* Forgets the entries of the last merge. */
 void reset_entries(void);
 
+/*
+ * The lists matched by content (match="content"), each list instance
+ * merged whole as a sequence of entries.  merge_content_entry, at an entry
+ * of D, keeps a copy of it for its list instance and passes over it;
+ * merge_content_list, at the end of the list's parent in D (Xpath its
+ * path), merges O's, N's and D's entries of the instance into N.  0, or
+ * non-zero to fail the walk.  reset_content_lists forgets what was kept.
+ */
+int merge_content_entry(const char *Xpath, xmlTextReaderPtr reader);
+int merge_content_list(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const struct KeyList *list);
+void reset_content_lists(void);
+
 /* Whether two elements have the same content: names and namespaces,
  * attributes as a set (PRI aside), text (CDATA as text) and children in
  * order; comments and whitespace between elements do not count. */
 int merge_entries_equal(xmlNodePtr a, xmlNodePtr b);
+/* A hash of that content: equal entries have equal hashes. */
+uint64_t merge_entry_hash(xmlNodePtr node);
 
 /* Counts a setting that --conflicts=fail refused: the merge then saves
  * nothing. */

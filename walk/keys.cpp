@@ -155,26 +155,37 @@ static int read_list(xmlNodePtr node, KeyList *list, KeysFault *f)
 {
     xmlChar *path = NULL;
     xmlChar *key = NULL;
+    xmlChar *match = NULL;
     int rc = 0;
 
     list->line = (int)xmlGetLineNo(node);
+    list->content = 0;
+    list->nfields = 0;
     for (xmlAttrPtr a = node->properties; a && rc == 0; a = a->next) {
-        if (a->ns || (!xmlStrEqual(a->name, BAD_CAST "path") && !xmlStrEqual(a->name, BAD_CAST "key")))
+        if (a->ns || (!xmlStrEqual(a->name, BAD_CAST "path") && !xmlStrEqual(a->name, BAD_CAST "key") &&
+                      !xmlStrEqual(a->name, BAD_CAST "match")))
             rc = fault(f, node, "attribute %s of list is not known", text(a->name));
     }
     if (rc == 0) {
         path = xmlGetNoNsProp(node, BAD_CAST "path");
         key = xmlGetNoNsProp(node, BAD_CAST "key");
+        match = xmlGetNoNsProp(node, BAD_CAST "match");
         if (!path)
             rc = fault(f, node, "list has no path");
-        else if (!key)
+        else if (!key && !match)
             rc = fault(f, node, "list %s has no key", text(path));
-        else if (read_path(node, text(path), list, f) != 0 || read_key(node, text(key), list, f) != 0 ||
+        else if (key && match)
+            rc = fault(f, node, "list %s has both key and match", text(path));
+        else if (match && !xmlStrEqual(match, BAD_CAST "content"))
+            rc = fault(f, node, "match %s of list %s is not known (only content is)", text(match), text(path));
+        else if (read_path(node, text(path), list, f) != 0 || (key && read_key(node, text(key), list, f) != 0) ||
                  other_content(node, 0, f) != 0)
             rc = 1;
+        list->content = match != NULL;
     }
     xmlFree(path);
     xmlFree(key);
+    xmlFree(match);
     return rc;
 }
 

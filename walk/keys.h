@@ -8,11 +8,16 @@
  *     <list path="/Server/Service/Connector" key="@protocol"/>
  *   </lists>
  *
+ *     <list path="/config/firewall/rule" match="content"/>
+ *   </lists>
+ *
  * path names a list's entries by the local names of the elements from the
  * root; key is a space-separated list of fields, each a child element's
  * name (its text, without leading and trailing whitespace) or "@" and an
- * attribute's name.  It is read once, before any configuration file, and
- * handed to the walk as data.
+ * attribute's name.  match="content" instead of a key declares a list
+ * whose entries have no identifying field: an entry is known by its whole
+ * content, and the list is merged as a sequence.  It is read once, before
+ * any configuration file, and handed to the walk as data.
  */
 #ifndef XMLCFG_KEYS_H
 #define XMLCFG_KEYS_H
@@ -35,6 +40,7 @@ typedef struct KeyList {
     char path[KEYS_PATH_SIZE];   /* "/configuration/property" */
     int depth;                   /* its steps: 2 for that one */
     int line;                    /* where the keys file declares it */
+    int content;                 /* 1: match="content", no fields */
     int nfields;
     KeyField fields[KEYS_MAX_FIELDS];
 } KeyList;

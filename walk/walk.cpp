@@ -542,6 +542,32 @@ static int add_keyed_step(const char *step, char *Xpath, char *nXpath)
     return 0;
 }
 
+/* Extends Xpath and nXpath by the step of an entry of a list matched by
+ * content, its name as the file writes it and its position among the
+ * entries of the same name in its list instance, "rule[2]": 0, or 1 when
+ * it does not fit. */
+static int add_content_step(char *Xpath, char *nXpath)
+{
+    char step[XPATH_BUF_SIZE];
+    size_t parent_len = strlen(Xpath);
+    int len = snprintf(step, sizeof(step), "%s", str(current_tag));
+    int position = 0;
+
+    if (len > 0 && (size_t)len < sizeof(step) && append_xpath_step(step, Xpath) == 0) {
+        position = ++mapXpath[Xpath];
+        Xpath[parent_len] = '\0';
+        len = snprintf(step, sizeof(step), "%s[%d]", str(current_tag), position);
+    }
+    if (position == 0 || len < 0 || (size_t)len >= sizeof(step) || append_xpath_step(step, Xpath) != 0) {
+        console_log(0, "%s: ###Error the step of element %s does not fit after a path of %d bytes\n", __func__,
+                    str(current_tag), (int)parent_len);
+        Xpath[parent_len] = '\0';
+        return 1;
+    }
+    append_xpath_step(step, nXpath);
+    return 0;
+}
+
 static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpath, XmlState *nDoc, XmlState *oDoc)
 {
     char step[XPATH_BUF_SIZE];
@@ -579,11 +605,17 @@ static int handle_element_start(xmlTextReaderPtr reader, char *Xpath, char *nXpa
 
     if (list) {
         /* An entry of a declared list is known by its key alone, wherever
-         * it stands among its siblings. */
-        if (keyed_entry_step(reader, list, step, Xpath) != 0 || add_keyed_step(step, Xpath, nXpath) != 0)
+         * it stands among its siblings; one of a list matched by content
+         * by its position among its namesakes, and it is decided whole:
+         * without a mode to decide it (the check of the keys) its inside
+         * is passed over, lists declared in it included. */
+        if (list->content ? add_content_step(Xpath, nXpath) != 0
+                          : keyed_entry_step(reader, list, step, Xpath) != 0 || add_keyed_step(step, Xpath, nXpath) != 0)
             failed = 1;
         else if (callbacks->entry)
             entered = callbacks->entry(nDoc, oDoc, Xpath, reader, list);
+        else if (list->content)
+            entered = WALK_SKIP;
         if (failed || entered == WALK_FAIL) {
             failed = 1;
         } else if (entered == WALK_SKIP && xmlTextReaderIsEmptyElement(reader) == 1) {

@@ -6,10 +6,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "doc_text.h"
 #include "run_state.h"
+#include "../../merge/content_list.h"
 #include "../../merge/merge.h"
 
 namespace {
@@ -117,3 +120,88 @@ TEST_F(Merge, SearchesEndAtTheParentsChildCount)
 }
 
 }  // namespace
+
+// The sequence merge of lists matched by content, on classes alone.
+namespace content {
+
+// The matches of a against b, checked to be a common subsequence.
+int matched(const std::vector<int> &a, const std::vector<int> &b, std::vector<int> *m)
+{
+    m->assign(a.size(), -2);
+    content_match(a.data(), (int)a.size(), b.data(), (int)b.size(), m->data());
+    int count = 0, last = -1;
+    for (size_t i = 0; i < a.size(); i++) {
+        int j = (*m)[i];
+        EXPECT_GE(j, -1);
+        if (j < 0)
+            continue;
+        EXPECT_GT(j, last);
+        EXPECT_EQ(a[i], b[(size_t)j]);
+        last = j;
+        count++;
+    }
+    return count;
+}
+
+int lcs(const std::vector<int> &a, const std::vector<int> &b)
+{
+    std::vector<std::vector<int>> t(a.size() + 1, std::vector<int>(b.size() + 1, 0));
+    for (size_t i = 1; i <= a.size(); i++)
+        for (size_t j = 1; j <= b.size(); j++)
+            t[i][j] = a[i - 1] == b[j - 1] ? t[i - 1][j - 1] + 1 : std::max(t[i - 1][j], t[i][j - 1]);
+    return t[a.size()][b.size()];
+}
+
+}  // namespace content
+
+// Empty, equal, disjoint and repetitive sequences, and random ones, whose
+// matches must be as long as a longest common subsequence.
+TEST(ContentList, MatchesAreALongestCommonSubsequence)
+{
+    std::vector<int> m;
+    const std::vector<std::vector<int>> seqs = {
+        {}, {1}, {1, 2, 3}, {4, 5, 6}, {1, 1, 1, 1}, {1, 2, 1, 2, 1}, {2, 1, 2}, {3, 2, 1},
+    };
+    for (const auto &a : seqs)
+        for (const auto &b : seqs)
+            EXPECT_EQ(content::matched(a, b, &m), content::lcs(a, b));
+    unsigned seed = 7;
+    for (int round = 0; round < 300; round++) {
+        std::vector<int> a, b;
+        for (int i = 0, n = (int)(seed % 23); i < n; i++, seed = seed * 1103515245u + 12345u)
+            a.push_back((int)(seed >> 16) % 4);
+        for (int i = 0, n = (int)(seed % 19); i < n; i++, seed = seed * 1103515245u + 12345u)
+            b.push_back((int)(seed >> 16) % 4);
+        ASSERT_EQ(content::matched(a, b, &m), content::lcs(a, b)) << round;
+    }
+}
+
+// Stretches cover the three sequences in order; an append by D next to a
+// move by N is a both-sides stretch after the anchors.
+TEST(ContentList, StretchesBetweenAnchors)
+{
+    auto kinds = [](const std::vector<int> &o, const std::vector<int> &n, const std::vector<int> &d) {
+        std::vector<int> on(o.size()), od(o.size());
+        std::vector<Stretch> s;
+        std::string out;
+        content_match(o.data(), (int)o.size(), n.data(), (int)n.size(), on.data());
+        content_match(o.data(), (int)o.size(), d.data(), (int)d.size(), od.data());
+        content_stretches(o.data(), (int)o.size(), n.data(), (int)n.size(), d.data(), (int)d.size(), on.data(),
+                          od.data(), &s);
+        int io = 0, in = 0, id = 0;
+        for (const Stretch &t : s) {
+            EXPECT_TRUE(t.o == io && t.n == in && t.d == id);
+            io += t.o_len, in += t.n_len, id += t.d_len;
+            out += "ARDSB"[t.kind];
+        }
+        EXPECT_TRUE(io == (int)o.size() && in == (int)n.size() && id == (int)d.size());
+        return out;
+    };
+    EXPECT_EQ(kinds({}, {}, {}), "");
+    EXPECT_EQ(kinds({1, 2}, {1, 2}, {1, 2}), "A");
+    EXPECT_EQ(kinds({}, {1}, {2}), "B");
+    EXPECT_EQ(kinds({}, {1}, {1}), "S");
+    EXPECT_EQ(kinds({1, 2, 3}, {3, 1, 2}, {1, 2, 3, 9}), "RAB");
+    EXPECT_EQ(kinds({1, 2}, {5, 1, 2}, {1, 7, 2}), "RADA");
+    EXPECT_EQ(kinds({1, 2}, {3, 4}, {1, 2}), "R");
+}
