@@ -345,6 +345,9 @@ struct Lists {
     std::vector<int> oc, nc, dc;            /* their classes */
     std::vector<char> in_o, in_n, in_d;     /* by class: whether that list has it */
     std::vector<int> od;                    /* O's matches in D */
+    /* By class: entries that N forces with PRI where D moved them, whose
+     * copies from D are left out (N's stays where N has it). */
+    mutable std::map<int, int> forced_moved;
     std::string d_parent, n_parent, name;   /* for the paths of the lines */
 };
 }  // namespace
@@ -557,6 +560,13 @@ static void device_stretch(const char *caller, const Lists &L, const Stretch &s,
                 tell(caller, MERGE_USER_KEPT, "Entry changed in D", path, 0);
             }
         } else if (L.in_o[(size_t)L.dc[(size_t)j]] && L.in_n[(size_t)L.dc[(size_t)j]]) {
+            auto forced = L.forced_moved.find(L.dc[(size_t)j]);
+
+            /* N forces it where N has it: D's copy is not added again. */
+            if (forced != L.forced_moved.end() && forced->second > 0) {
+                forced->second--;
+                continue;
+            }
             items->push_back(Item{d, 0, -1});
             tell(caller, MERGE_USER_KEPT, "Entry moved in D", path, 0);
         } else if (L.in_o[(size_t)L.dc[(size_t)j]]) {
@@ -600,8 +610,34 @@ static int both_stretch(const char *caller, const Lists &L, const Stretch &s, st
         merge_refuse_setting();
         return 1;
     }
-    for (int t = 0; t < s.n_len; t++)
-        items->push_back(Item{L.n[(size_t)(s.n + t)], 1, s.n + t});
+    /* An O entry of the stretch that D no longer has, and that N still
+     * has as O had it, was deleted by the user and left alone by the
+     * release: it stays deleted, unless N forces it. */
+    std::map<int, int> deleted;
+    int kept_n = 0;
+
+    if (merge_conflicts == MERGE_CONFLICTS_DEVICE) {
+        for (int i = s.o; i < s.o + s.o_len; i++)
+            deleted[L.oc[(size_t)i]]++;
+        for (int j = s.d; j < s.d + s.d_len; j++) {
+            auto c = deleted.find(L.dc[(size_t)j]);
+
+            if (c != deleted.end() && c->second > 0)
+                c->second--;
+        }
+    }
+    for (int t = 0; t < s.n_len; t++) {
+        xmlNodePtr n = L.n[(size_t)(s.n + t)];
+        auto c = deleted.find(L.nc[(size_t)(s.n + t)]);
+
+        if (c != deleted.end() && c->second > 0 && !has_pri(n)) {
+            c->second--;
+            tell(caller, MERGE_ENTRY_USER_DELETED, "Entry deleted in D", entry_path(L.n_parent, L.name, s.n + t), 1);
+            continue;
+        }
+        items->push_back(Item{n, 1, s.n + t});
+        kept_n++;
+    }
     for (size_t t = 0; t < ds.size() && merge_conflicts == MERGE_CONFLICTS_DEVICE; t++) {
         if (keep_local_tags || pair[t] >= 0) {
             items->push_back(Item{L.d[(size_t)ds[t]], 0, -1});
@@ -609,7 +645,7 @@ static int both_stretch(const char *caller, const Lists &L, const Stretch &s, st
         }
     }
     console_log(0, "%s:++++Both changed list %s: kept %d release entries, then %d device entries\n", caller,
-                path.c_str(), s.n_len, kept);
+                path.c_str(), kept_n, kept);
     return 0;
 }
 
@@ -695,6 +731,20 @@ int merge_content_list(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const 
     L.name = in.d.empty() ? local : in.name;
     L.d = in.d;
     n_parent = n_parent_of(nDoc, oDoc, Xpath, L.n_parent.c_str(), &release_removed);
+    if (!n_parent && release_removed && merge_conflicts == MERGE_CONFLICTS_FAIL) {
+        std::vector<xmlNodePtr> o_entries;
+        int changed;
+
+        content_entries_of(first_selected(oDoc, lookup_path(Xpath, look)), local, &o_entries);
+        changed = o_entries.size() != L.d.size();
+        for (size_t j = 0; !changed && j < L.d.size(); j++)
+            changed = !merge_entries_equal(o_entries[j], L.d[j]);
+        if (changed) {
+            console_log(0, "%s: ###Error both changed list %s/%s: the release removed the list that D changed\n",
+                        __func__, Xpath, L.name.c_str());
+            merge_refuse_setting();
+        }
+    }
     if (!n_parent) {
         for (size_t j = 0; j < L.d.size(); j++) {
             std::string path = entry_path(L.d_parent, L.name, (int)j);
@@ -734,6 +784,10 @@ int merge_content_list(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const 
     content_match(L.oc.data(), (int)L.oc.size(), L.dc.data(), (int)L.dc.size(), L.od.data());
     content_stretches(L.oc.data(), (int)L.oc.size(), L.nc.data(), (int)L.nc.size(), L.dc.data(), (int)L.dc.size(),
                       on.data(), L.od.data(), &stretches);
+    for (size_t i = 0; i < L.o.size(); i++) {
+        if (L.od[i] < 0 && on[i] >= 0 && has_pri(L.n[(size_t)on[i]]) && L.in_d[(size_t)L.oc[i]])
+            L.forced_moved[L.oc[i]]++;
+    }
 
     for (const Stretch &s : stretches) {
         switch (s.kind) {
