@@ -841,6 +841,23 @@ static const xmlChar *group_key_of(const xmlChar *name, const xmlChar *uri, char
     return n < 0 || (size_t)n >= size ? NULL : BAD_CAST buf;
 }
 
+/* Room in group for one more member: 0, or -1 on no memory. */
+static int group_make_room(NameGroup *group)
+{
+    int room;
+    xmlNodePtr *grown;
+
+    if (group->count < group->room)
+        return 0;
+    room = group->room ? group->room * 2 : 4;
+    grown = static_cast<xmlNodePtr *>(realloc(group->nodes, (size_t)room * sizeof(xmlNodePtr)));
+    if (!grown)
+        return -1;
+    group->nodes = grown;
+    group->room = room;
+    return 0;
+}
+
 static int group_append(xmlHashTablePtr entry, xmlNodePtr child)
 {
     char buf[INDEX_MAX_EXPR];
@@ -857,15 +874,8 @@ static int group_append(xmlHashTablePtr entry, xmlNodePtr child)
             return -1;
         }
     }
-    if (group->count == group->room) {
-        int room = group->room ? group->room * 2 : 4;
-        xmlNodePtr *grown = static_cast<xmlNodePtr *>(realloc(group->nodes, (size_t)room * sizeof(xmlNodePtr)));
-
-        if (!grown)
-            return -1;
-        group->nodes = grown;
-        group->room = room;
-    }
+    if (group_make_room(group) != 0)
+        return -1;
     group->nodes[group->count] = child;
     int counted = counted_attributes(child);
 
@@ -1164,15 +1174,8 @@ static int enter_inserted(IndexDoc *ix, xmlNodePtr parent, xmlNodePtr child)
             return -1;
         at++;
     }
-    if (group->count == group->room) {
-        int room = group->room ? group->room * 2 : 4;
-        xmlNodePtr *grown = static_cast<xmlNodePtr *>(realloc(group->nodes, (size_t)room * sizeof(xmlNodePtr)));
-
-        if (!grown)
-            return -1;
-        group->nodes = grown;
-        group->room = room;
-    }
+    if (group_make_room(group) != 0)
+        return -1;
     memmove(group->nodes + at + 1, group->nodes + at, (size_t)(group->count - at) * sizeof(xmlNodePtr));
     group->nodes[at] = child;
     group->count++;
