@@ -173,11 +173,11 @@ static int read_list(xmlNodePtr node, KeyList *list, KeysFault *f)
         if (!path)
             rc = fault(f, node, "list has no path");
         else if (!key && !match)
-            rc = fault(f, node, "list %s has no key", text(path));
+            rc = fault(f, node, "list %s has neither key nor match", text(path));
         else if (key && match)
             rc = fault(f, node, "list %s has both key and match", text(path));
         else if (match && !xmlStrEqual(match, BAD_CAST "content"))
-            rc = fault(f, node, "match %s of list %s is not known (only content is)", text(match), text(path));
+            rc = fault(f, node, "match \"%s\" of list %s is not known (only content is)", text(match), text(path));
         else if (read_path(node, text(path), list, f) != 0 || (key && read_key(node, text(key), list, f) != 0) ||
                  other_content(node, 0, f) != 0)
             rc = 1;
