@@ -390,12 +390,18 @@ static void tell(const char *caller, enum MergeDecision kind, const char *what, 
     console_log(0, "%s:++++%s (Xpath=%s)\n", caller, what, path.c_str());
 }
 
+/* Whether N's entry node, or an element in it, has a PRI beginning with 1. */
 static int has_pri(xmlNodePtr node)
 {
     xmlChar *pri = xmlGetNoNsProp(node, BAD_CAST "PRI");
     int set = pri && pri[0] == '1';
 
     xmlFree(pri);
+    /* A forced element inside forces its entry, which is never blended. */
+    for (xmlNodePtr c = node->children; c && !set; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE)
+            set = has_pri(c);
+    }
     return set;
 }
 
