@@ -348,6 +348,9 @@ struct Lists {
     /* By class: entries that N forces with PRI where D moved them, whose
      * copies from D are left out (N's stays where N has it). */
     mutable std::map<int, int> forced_moved;
+    /* By class: D entries that match no O entry but equal one (moved),
+     * each standing for one O entry that is not deleted. */
+    mutable std::map<int, int> moved;
     std::string d_parent, n_parent, name;   /* for the paths of the lines */
 };
 }  // namespace
@@ -537,10 +540,17 @@ static void device_stretch(const char *caller, const Lists &L, const Stretch &s,
 
             if (o_used[(size_t)(pending - s.o)])
                 continue;
+            /* One that D has elsewhere was moved, as often as D has it
+             * more than the diff matched; the others are deleted. */
+            auto moved = L.moved.find(L.oc[(size_t)pending]);
+            int was_moved = moved != L.moved.end() && moved->second > 0;
+
+            if (was_moved)
+                moved->second--;
             if (has_pri(n)) {
                 items->push_back(Item{n, 1, n_index});
                 tell(caller, MERGE_FORCED, "PRI set on the entry--Keep N", entry_path(L.n_parent, L.name, n_index), 1);
-            } else if (!L.in_d[(size_t)L.oc[(size_t)pending]]) {
+            } else if (!was_moved) {
                 tell(caller, MERGE_ENTRY_USER_DELETED, "Entry deleted in D", entry_path(L.n_parent, L.name, n_index), 1);
             }
         }
@@ -793,6 +803,16 @@ int merge_content_list(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const 
     for (size_t i = 0; i < L.o.size(); i++) {
         if (L.od[i] < 0 && on[i] >= 0 && has_pri(L.n[(size_t)on[i]]) && L.in_d[(size_t)L.oc[i]])
             L.forced_moved[L.oc[i]]++;
+    }
+    std::vector<char> d_matched(L.d.size(), 0);
+
+    for (int j : L.od) {
+        if (j >= 0)
+            d_matched[(size_t)j] = 1;
+    }
+    for (size_t j = 0; j < L.d.size(); j++) {
+        if (!d_matched[j] && L.in_o[(size_t)L.dc[j]])
+            L.moved[L.dc[j]]++;
     }
 
     for (const Stretch &s : stretches) {
