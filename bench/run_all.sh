@@ -73,25 +73,9 @@ for s in "${sets[@]}"; do
         bench/gen_merge_bench.sh "$data/$1" "$2" "$3" "$4"
 done
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-
-# measure PREP COMMAND...: runs PREP (untimed) and the command up to $runs
-# times; prints "cpu wall rss_kb runs status" with medians.
-measure() {
-    local prep=$1 i cpu wall rss rc n=0 status=0
-    shift
-    : > "$work/m"
-    for i in $(seq "$runs"); do
-        eval "$prep"
-        read -r cpu wall rss rc < <("$timed" -e "$work/stderr" "$@")
-        echo "$cpu $wall $rss" >> "$work/m"
-        n=$i
-        [ "$rc" = 0 ] || status=$rc
-        awk -v w="$wall" 'BEGIN { exit !(w > 10) }' && break
-    done
-    echo "$(cut -d' ' -f1 "$work/m" | median) $(cut -d' ' -f2 "$work/m" | median)" \
-         "$(cut -d' ' -f3 "$work/m" | median) $n $status"
-}
+# median, and measure PREP COMMAND... (up to $runs timed runs in $work with
+# $timed): bench/measure.sh.
+. bench/measure.sh
 
 line() { printf '%s\n' "$*" | tee -a "$results"; }
 

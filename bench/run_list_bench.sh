@@ -81,25 +81,9 @@ for s in "${sets[@]}"; do
         "$gen" "$data/$kind-$1" "$2" "$3"
 done
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-
-# measure PREP COMMAND...: runs PREP (untimed) and the command up to $runs
-# times; prints "cpu wall rss_kb runs status" with medians.
-measure() {
-    local prep=$1 i cpu wall rss rc n=0 status=0
-    shift
-    : > "$work/m"
-    for i in $(seq "$runs"); do
-        eval "$prep"
-        read -r cpu wall rss rc < <("$timed" -e "$work/stderr" "$@")
-        echo "$cpu $wall $rss" >> "$work/m"
-        n=$i
-        [ "$rc" = 0 ] || status=$rc
-        awk -v w="$wall" 'BEGIN { exit !(w > 10) }' && break
-    done
-    echo "$(cut -d' ' -f1 "$work/m" | median) $(cut -d' ' -f2 "$work/m" | median)" \
-         "$(cut -d' ' -f3 "$work/m" | median) $n $status"
-}
+# median, and measure PREP COMMAND... (up to $runs timed runs in $work with
+# $timed): bench/measure.sh.
+. bench/measure.sh
 
 mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1fx", (b > 0 ? a / b : 0) }'; }

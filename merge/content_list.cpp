@@ -393,20 +393,6 @@ static void tell(const char *caller, enum MergeDecision kind, const char *what, 
     console_log(0, "%s:++++%s (Xpath=%s)\n", caller, what, path.c_str());
 }
 
-/* Whether N's entry node, or an element in it, has a PRI beginning with 1. */
-static int has_pri(xmlNodePtr node)
-{
-    xmlChar *pri = xmlGetNoNsProp(node, BAD_CAST "PRI");
-    int set = pri && pri[0] == '1';
-
-    xmlFree(pri);
-    /* A forced element inside forces its entry, which is never blended. */
-    for (xmlNodePtr c = node->children; c && !set; c = c->next) {
-        if (c->type == XML_ELEMENT_NODE)
-            set = has_pri(c);
-    }
-    return set;
-}
 
 /* The leaf values of an entry, "path=value" below it: its attributes (PRI
  * aside) and the text of its elements without element children. */
@@ -547,7 +533,7 @@ static void device_stretch(const char *caller, const Lists &L, const Stretch &s,
 
             if (was_moved)
                 moved->second--;
-            if (has_pri(n)) {
+            if (merge_holds_pri(n)) {
                 items->push_back(Item{n, 1, n_index});
                 tell(caller, MERGE_FORCED, "PRI set on the entry--Keep N", entry_path(L.n_parent, L.name, n_index), 1);
             } else if (!was_moved) {
@@ -568,7 +554,7 @@ static void device_stretch(const char *caller, const Lists &L, const Stretch &s,
             pending = std::max(pending, i + 1);
             if (d_same[(size_t)(j - s.d)]) {
                 items->push_back(Item{n, 1, n_index});
-            } else if (has_pri(n)) {
+            } else if (merge_holds_pri(n)) {
                 items->push_back(Item{n, 1, n_index});
                 tell(caller, MERGE_FORCED, "PRI set on the entry--Keep N", path, 0);
             } else {
@@ -646,7 +632,7 @@ static int both_stretch(const char *caller, const Lists &L, const Stretch &s, st
         xmlNodePtr n = L.n[(size_t)(s.n + t)];
         auto c = deleted.find(L.nc[(size_t)(s.n + t)]);
 
-        if (c != deleted.end() && c->second > 0 && !has_pri(n)) {
+        if (c != deleted.end() && c->second > 0 && !merge_holds_pri(n)) {
             c->second--;
             tell(caller, MERGE_ENTRY_USER_DELETED, "Entry deleted in D", entry_path(L.n_parent, L.name, s.n + t), 1);
             continue;
@@ -801,7 +787,7 @@ int merge_content_list(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const 
     content_stretches(L.oc.data(), (int)L.oc.size(), L.nc.data(), (int)L.nc.size(), L.dc.data(), (int)L.dc.size(),
                       on.data(), L.od.data(), &stretches);
     for (size_t i = 0; i < L.o.size(); i++) {
-        if (L.od[i] < 0 && on[i] >= 0 && has_pri(L.n[(size_t)on[i]]) && L.in_d[(size_t)L.oc[i]])
+        if (L.od[i] < 0 && on[i] >= 0 && merge_holds_pri(L.n[(size_t)on[i]]) && L.in_d[(size_t)L.oc[i]])
             L.forced_moved[L.oc[i]]++;
     }
     std::vector<char> d_matched(L.d.size(), 0);

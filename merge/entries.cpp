@@ -324,9 +324,7 @@ int merge_entry(XmlState *nDoc, XmlState *oDoc, char *Xpath, xmlTextReaderPtr re
     return WALK_SKIP;
 }
 
-/* Whether node or an element inside it carries a PRI beginning with 1:
- * the release forces it. */
-static int holds_pri(xmlNodePtr node)
+int merge_holds_pri(xmlNodePtr node)
 {
     xmlChar *pri = xmlGetNoNsProp(node, BAD_CAST "PRI");
     int forced = pri && pri[0] == '1';
@@ -334,7 +332,7 @@ static int holds_pri(xmlNodePtr node)
     xmlFree(pri);
     for (xmlNodePtr c = node->children; c && !forced; c = c->next) {
         if (c->type == XML_ELEMENT_NODE)
-            forced = holds_pri(c);
+            forced = merge_holds_pri(c);
     }
     return forced;
 }
@@ -401,7 +399,7 @@ int merge_list_end(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const KeyL
         len = snprintf(path, sizeof(path), "%s/%s", nParent, step);
         if (len < 0 || (size_t)len >= sizeof(path))
             continue;
-        if (holds_pri(c)) {
+        if (merge_holds_pri(c)) {
             decided(MERGE_FORCED, path);
             console_log(0, "%s:++++Entry deleted in D, forced by the release (PRI)--Keep N(Xpath=%s)\n", __func__, path);
         } else if (merge_entries_equal(o, c)) {

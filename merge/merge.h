@@ -72,6 +72,10 @@ int merge_content_entry(const char *Xpath, xmlTextReaderPtr reader);
 int merge_content_list(XmlState *nDoc, XmlState *oDoc, const char *Xpath, const struct KeyList *list);
 void reset_content_lists(void);
 
+/* Whether node, an entry of N, or an element inside it has a PRI beginning
+ * with 1: the release forces the entry. */
+int merge_holds_pri(xmlNodePtr node);
+
 /* Whether two elements have the same content: names and namespaces,
  * attributes as a set (PRI aside), text (CDATA as text) and children in
  * order; comments and whitespace between elements do not count. */
