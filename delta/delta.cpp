@@ -431,29 +431,43 @@ const WalkCallbacks delta_walk_callbacks = {
     delta_leaf, delta_root, NULL, "handle_empty_tag_in_src_file()", delta_entry, NULL,
 };
 
-/* Loads file as the walk reads it: its document, or NULL after the error
- * lines. */
-static XmlState *load_for_walk(const char *file)
+/* Loads file as the walk reads it: its document, or NULL.  A handle that
+ * cannot be made is told by who; a file that cannot be loaded, when report
+ * is set (*unloaded is set either way). */
+static XmlState *load_document(const char *file, const char *who, int report, int *unloaded)
 {
     XmlState *handle;
     int fault;
 
+    *unloaded = 0;
     xml_lib_setup();
     handle = xml_init();
     if (!handle) {
-        console_log(0, "%s: ###Error failed to create xml state\n", "xml_read_through_src_file");
+        console_log(0, "%s: ###Error failed to create xml state\n", who);
         return NULL;
     }
     fault = xmldata_load_input(handle, file);
     if (fault == 0)
         fault = expand_for_walk(handle);
     if (fault != 0) {
-        report_input_fault("xml_read_through_src_file", file, fault);
-        console_log(0, "%s: ###Error failed to load dest xml file\n", "xml_read_through_src_file");
+        if (report) {
+            report_input_fault(who, file, fault);
+            console_log(0, "%s: ###Error failed to load dest xml file\n", who);
+        }
         xml_fini(handle);
+        *unloaded = 1;
         return NULL;
     }
     return handle;
+}
+
+/* Loads file for a walk against it: its document, or NULL after the error
+ * lines. */
+static XmlState *load_for_walk(const char *file)
+{
+    int unloaded;
+
+    return load_document(file, "xml_read_through_src_file", 1, &unloaded);
 }
 
 /* The walk of walked_file against loaded_file, whose document is held
@@ -493,27 +507,18 @@ int xml_read_through_src_file(const char *walked_file, const char *loaded_file)
 static int check_lists_of(const char *file, XmlState **held)
 {
     XmlState *handle;
-    int fault;
+    int unloaded;
     int result;
 
     if (held)
         *held = NULL;
     if (!walk_lists())
         return 0;
-    xml_lib_setup();
-    handle = xml_init();
-    if (!handle) {
-        console_log(0, "%s: ###Error failed to create xml state\n", __func__);
-        return 1;
-    }
-    fault = xmldata_load_input(handle, file);
-    if (fault == 0)
-        fault = expand_for_walk(handle);
-    if (fault != 0) {
-        /* The walks say why, as they do without declared lists. */
-        xml_fini(handle);
-        return 0;
-    }
+    handle = load_document(file, __func__, 0, &unloaded);
+    /* A file that cannot be loaded: the walks say why, as they do without
+     * declared lists. */
+    if (!handle)
+        return unloaded ? 0 : 1;
     result = walk_check_lists(handle, file);
     if (result == 0 && held)
         *held = handle;
@@ -572,10 +577,9 @@ int xml_create_xpath_delta(const char *src_file, const char *new_file, const cha
     delta_mode = 1;
 
     /* Entries that cannot be matched by their key are refused before the
-     * delta file is made. */
-    /* The source is walked first, against the new file: the new file's
-     * document is kept for that walk, so that no more than one document is
-     * held at a time. */
+     * delta file is made.  The source is walked first, against the new
+     * file: the new file's checked document is kept for that walk (and the
+     * source's, when lists are matched by content). */
     if (check_lists_of(src_file, content ? &held_src : NULL) != 0)
         return 1;
     if (check_lists_of(new_file, &held_new) != 0) {
